@@ -1,0 +1,24 @@
+# make test: installs what is missing, then builds with warnings as errors and
+# runs the whole suite, then the same suite under ASan+UBSan.
+JOBS ?= 2
+
+.PHONY: test deps build test-release test-sanitize clean
+
+test: deps test-release test-sanitize
+
+deps:
+	bash cmake/install-deps.sh
+
+test-release:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_WERROR=ON
+	cmake --build build -j$(JOBS)
+	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+test-sanitize:
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_WERROR=ON \
+	  -DTOLVANE_SANITIZE=ON
+	cmake --build build-sanitize -j$(JOBS)
+	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
+
+clean:
+	rm -rf build build-sanitize

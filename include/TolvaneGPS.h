@@ -1,0 +1,54 @@
+/* TolvaneGPS: stores what a GPS receiver on a serial port sends, one block
+ * per call, as the whole content of a file the host names.
+ *
+ * Usable from C and C++. Every call returns GPS_COMPLETION_CODE, whatever
+ * happened; the host learns the outcome from the capture file. */
+#ifndef TOLVANEGPS_H
+#define TOLVANEGPS_H
+
+/* Port names and file paths are zero-terminated UTF-16 strings. */
+#if defined(_WIN32)
+#include <wchar.h>
+typedef wchar_t GPSWideChar;
+#elif defined(__cplusplus)
+typedef char16_t GPSWideChar;
+#else
+#include <uchar.h>
+typedef char16_t GPSWideChar;
+#endif
+
+#if defined(_WIN32)
+/* The module-definition file decides the export table; hosts import. */
+#if defined(TOLVANEGPS_BUILDING)
+#define TOLVANEGPS_API
+#else
+#define TOLVANEGPS_API __declspec(dllimport)
+#endif
+#else
+#define TOLVANEGPS_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The value every GPS call returns. It carries no success or failure. */
+enum { GPS_COMPLETION_CODE = 999 };
+
+/* Opens the receiver's port (for example u"/dev/ttyUSB0" or u"COM1") and sets
+ * it to 4800 8N1, XON/XOFF both ways, DTR and RTS off. Closes a port that an
+ * earlier GPSOpen left open. */
+TOLVANEGPS_API int GPSOpen(const GPSWideChar *portName);
+
+/* Reads one block of up to 5000 bytes from the port and makes exactly those
+ * bytes the whole content of the file at filePath (created or emptied). */
+TOLVANEGPS_API int GPSWrite(const GPSWideChar *filePath);
+
+/* Closes the port. Later calls touch nothing until the next GPSOpen. */
+TOLVANEGPS_API int GPSClose(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,28 @@
+// GPSWrite: one port read, then that block as the whole capture file.
+#include "TolvaneGPS.h"
+#include "module_state.h"
+
+extern "C" int GPSWrite(const GPSWideChar *filePath) {
+  DWORD byteCount = 0;
+  if (SlotHoldsPort()) {
+    ReadFile(portSlot, transferBuffer, kTransferBufferBytes, &byteCount,
+             nullptr);
+  }
+  // The count comes from outside the library; it never reaches past the
+  // buffer.
+  if (byteCount > kTransferBufferBytes) {
+    byteCount = kTransferBufferBytes;
+  }
+  if (filePath == nullptr) {
+    return GPS_COMPLETION_CODE;
+  }
+  HANDLE file = CreateFileW(filePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GPS_COMPLETION_CODE;
+  }
+  DWORD written = 0;
+  WriteFile(file, transferBuffer, byteCount, &written, nullptr);
+  CloseHandle(file);
+  return GPS_COMPLETION_CODE;
+}

@@ -1,0 +1,24 @@
+// The state the three calls share: one of each per process, zero at load.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform.h"
+
+constexpr DWORD kTransferBufferBytes = 5000;
+constexpr size_t kPortNameUnits = 100;
+
+// Filled from its start by each port read; only the bytes of the last read are
+// ever written out.
+extern BYTE transferBuffer[kTransferBufferBytes];
+
+// The last name handed to GPSOpen, terminator included.
+extern WCHAR portNameBuffer[kPortNameUnits];
+
+// 0 before the first GPSOpen; INVALID_HANDLE_VALUE after a failed open or a
+// GPSClose; otherwise the open port.
+extern HANDLE portSlot;
+
+inline bool SlotHoldsPort() {
+  return portSlot != nullptr && portSlot != INVALID_HANDLE_VALUE;
+}

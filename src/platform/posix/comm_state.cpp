@@ -1,0 +1,242 @@
+// GetCommState and SetCommState: the Win32 DCB over termios.
+//
+// The line is always raw: no canonical mode, echo, signals, CR/LF
+// translation, parity stripping or output processing, CLOCAL|CREAD on, HUPCL
+// and IXANY off. Where POSIX differs from Win32:
+// - Only the standard speeds exist; another BaudRate fails.
+// - One and a half stop bits, DTR handshake and RTS toggle do not exist and
+//   fail. CTS output flow and RTS handshake both mean CRTSCTS.
+// - DTR and RTS are set with TIOCMBIC/TIOCMBIS; a device without modem lines
+//   (a pseudo-terminal answers ENOTTY) keeps the call from failing.
+// - tcsetattr() reports success when any part took effect, so the settings
+//   are read back; when they did not all take, the old ones are restored and
+//   the call fails.
+#include <errno.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include "handles.h"
+#include "platform.h"
+
+namespace {
+
+struct Speed {
+  DWORD baud;
+  speed_t code;
+};
+
+constexpr Speed kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},     {134, B134},
+    {150, B150},       {200, B200},       {300, B300},     {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},   {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+    {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+};
+
+#ifndef CMSPAR
+#define CMSPAR 0
+#endif
+#ifndef CRTSCTS
+#define CRTSCTS 0
+#endif
+
+constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK |
+                                  ISTRIP | INLCR | IGNCR | ICRNL | IXANY |
+                                  IXON | IXOFF
+#ifdef IUCLC
+                                  | IUCLC
+#endif
+#ifdef IMAXBEL
+                                  | IMAXBEL
+#endif
+    ;
+constexpr tcflag_t kRawLocalOff =
+    ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP;
+constexpr tcflag_t kLineControl = CSIZE | PARENB | PARODD | CSTOPB | CMSPAR |
+                                  CRTSCTS | HUPCL | CLOCAL | CREAD;
+
+int TerminalOf(HANDLE file) {
+  const OpenDescriptor *descriptor = LookUpHandle(file);
+  return descriptor == nullptr ? -1 : descriptor->fd;
+}
+
+bool SpeedCode(DWORD baud, speed_t *code) {
+  for (const Speed &speed : kSpeeds) {
+    if (speed.baud == baud) {
+      *code = speed.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+DWORD BaudOf(speed_t code) {
+  for (const Speed &speed : kSpeeds) {
+    if (speed.code == code) {
+      return speed.baud;
+    }
+  }
+  return 0;
+}
+
+// The termios a DCB asks for, starting from the port's current one.
+bool TermiosFromDcb(const DCB &dcb, termios *settings) {
+  speed_t speed;
+  if (!SpeedCode(dcb.BaudRate, &speed) || dcb.ByteSize < 5 ||
+      dcb.ByteSize > 8) {
+    return false;
+  }
+  bool xonXoff = dcb.fOutX || dcb.fInX;
+  if (xonXoff && dcb.XonChar == dcb.XoffChar) {
+    return false;
+  }
+  bool hardwareFlow =
+      dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  if ((hardwareFlow && CRTSCTS == 0) ||
+      dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
+      dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    return false;
+  }
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  tcflag_t control = kSizes[dcb.ByteSize - 5] | CLOCAL | CREAD;
+  switch (dcb.Parity) {
+  case NOPARITY:
+    break;
+  case ODDPARITY:
+    control |= PARENB | PARODD;
+    break;
+  case EVENPARITY:
+    control |= PARENB;
+    break;
+  case MARKPARITY:
+  case SPACEPARITY:
+    if (CMSPAR == 0) {
+      return false;
+    }
+    control |= PARENB | CMSPAR | (dcb.Parity == MARKPARITY ? PARODD : 0);
+    break;
+  default:
+    return false;
+  }
+  if (dcb.StopBits == TWOSTOPBITS) {
+    control |= CSTOPB;
+  } else if (dcb.StopBits != ONESTOPBIT) {
+    return false;
+  }
+  if (hardwareFlow) {
+    control |= CRTSCTS;
+  }
+  settings->c_cflag = (settings->c_cflag & ~kLineControl) | control;
+  settings->c_iflag &= ~kRawInputOff;
+  settings->c_iflag |= (dcb.fOutX ? IXON : 0) | (dcb.fInX ? IXOFF : 0);
+  settings->c_oflag &= ~OPOST;
+  settings->c_lflag &= ~kRawLocalOff;
+  settings->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  settings->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  settings->c_cc[VMIN] = 1;
+  settings->c_cc[VTIME] = 0;
+  return cfsetispeed(settings, speed) == 0 && cfsetospeed(settings, speed) == 0;
+}
+
+bool SameSettings(const termios &a, const termios &b) {
+  return (a.c_cflag & kLineControl) == (b.c_cflag & kLineControl) &&
+         a.c_iflag == b.c_iflag && (a.c_oflag & OPOST) == (b.c_oflag & OPOST) &&
+         (a.c_lflag & kRawLocalOff) == (b.c_lflag & kRawLocalOff) &&
+         a.c_cc[VSTART] == b.c_cc[VSTART] && a.c_cc[VSTOP] == b.c_cc[VSTOP] &&
+         cfgetispeed(&a) == cfgetispeed(&b) &&
+         cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+// Raises or drops one modem line. A device without modem lines has nothing
+// to hold off or on, which is not a failure.
+bool SetModemLine(int fd, int line, bool on) {
+  if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) {
+    return true;
+  }
+  return errno == ENOTTY || errno == EINVAL;
+}
+
+} // namespace
+
+BOOL GetCommState(HANDLE file, DCB *dcb) {
+  int fd = TerminalOf(file);
+  termios settings;
+  if (dcb == nullptr || fd < 0 || tcgetattr(fd, &settings) != 0) {
+    return FALSE;
+  }
+  *dcb = DCB{};
+  dcb->DCBlength = sizeof(DCB);
+  dcb->BaudRate = BaudOf(cfgetospeed(&settings));
+  dcb->fBinary = 1;
+  dcb->fOutX = (settings.c_iflag & IXON) != 0;
+  dcb->fInX = (settings.c_iflag & IXOFF) != 0;
+  bool hardwareFlow = CRTSCTS != 0 && (settings.c_cflag & CRTSCTS) != 0;
+  dcb->fOutxCtsFlow = hardwareFlow;
+  int lines = 0;
+  bool haveLines = ioctl(fd, TIOCMGET, &lines) == 0;
+  dcb->fDtrControl = (haveLines && (lines & TIOCM_DTR)) ? DTR_CONTROL_ENABLE
+                                                        : DTR_CONTROL_DISABLE;
+  dcb->fRtsControl = hardwareFlow ? RTS_CONTROL_HANDSHAKE
+                     : (haveLines && (lines & TIOCM_RTS)) ? RTS_CONTROL_ENABLE
+                                                          : RTS_CONTROL_DISABLE;
+  switch (settings.c_cflag & CSIZE) {
+  case CS5:
+    dcb->ByteSize = 5;
+    break;
+  case CS6:
+    dcb->ByteSize = 6;
+    break;
+  case CS7:
+    dcb->ByteSize = 7;
+    break;
+  default:
+    dcb->ByteSize = 8;
+    break;
+  }
+  if ((settings.c_cflag & PARENB) == 0) {
+    dcb->Parity = NOPARITY;
+  } else if (CMSPAR != 0 && (settings.c_cflag & CMSPAR) != 0) {
+    dcb->Parity = (settings.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+  } else {
+    dcb->Parity = (settings.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+  }
+  dcb->StopBits = (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
+  dcb->XonChar = static_cast<char>(settings.c_cc[VSTART]);
+  dcb->XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
+  return TRUE;
+}
+
+BOOL SetCommState(HANDLE file, DCB *dcb) {
+  int fd = TerminalOf(file);
+  termios before;
+  if (dcb == nullptr || fd < 0 || tcgetattr(fd, &before) != 0) {
+    return FALSE;
+  }
+  termios wanted = before;
+  if (!TermiosFromDcb(*dcb, &wanted)) {
+    return FALSE;
+  }
+  termios applied;
+  if (tcsetattr(fd, TCSANOW, &wanted) != 0 || tcgetattr(fd, &applied) != 0 ||
+      !SameSettings(wanted, applied)) {
+    tcsetattr(fd, TCSANOW, &before);
+    return FALSE;
+  }
+  bool dtrOn = dcb->fDtrControl == DTR_CONTROL_ENABLE;
+  bool rtsOn = dcb->fRtsControl == RTS_CONTROL_ENABLE;
+  if (!SetModemLine(fd, TIOCM_DTR, dtrOn)) {
+    return FALSE;
+  }
+  // Under RTS handshake the driver owns RTS.
+  if (dcb->fRtsControl != RTS_CONTROL_HANDSHAKE &&
+      !SetModemLine(fd, TIOCM_RTS, rtsOn)) {
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,7 @@
+// On Windows the library calls the system itself.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>

@@ -1,0 +1,218 @@
+// The three calls against a recording platform: what they hand the platform,
+// in what order, and what the port slot holds afterwards.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "TolvaneGPS.h"
+#include "module_state.h"
+#include "recording_platform.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+HANDLE const kPort = reinterpret_cast<HANDLE>(0x1001);
+HANDLE const kOtherPort = reinterpret_cast<HANDLE>(0x1002);
+HANDLE const kFile = reinterpret_cast<HANDLE>(0x2001);
+
+class Core : public testing::Test {
+protected:
+  void SetUp() override { ResetPlatformAndCore(); }
+
+  void OpenPort(HANDLE port = kPort) {
+    platformScript.openResults = {port};
+    EXPECT_EQ(GPSOpen(u"COM3"), GPS_COMPLETION_CODE);
+    platformCalls.clear();
+  }
+};
+
+TEST_F(Core, OpenCopiesTheNameOpensStoresThenAppliesTheLine) {
+  platformScript.openResults = {kPort};
+  EXPECT_EQ(GPSOpen(u"COM3"), GPS_COMPLETION_CODE);
+
+  ASSERT_EQ(CallNames(),
+            (Names{"CreateFileW", "GetCommState", "SetCommState"}));
+  const PlatformCall &open = platformCalls[0];
+  EXPECT_EQ(open.pointer, portNameBuffer); // opened from the copy
+  EXPECT_EQ(open.text, u"COM3");
+  EXPECT_EQ(open.access, 0xC0000000u);
+  EXPECT_EQ(open.share, 0u);
+  EXPECT_EQ(open.disposition, 3u);
+  EXPECT_EQ(open.attributes, 0u);
+  EXPECT_TRUE(open.extrasNull);
+  for (int i = 1; i <= 2; ++i) {
+    EXPECT_EQ(platformCalls[i].handle, kPort);
+    EXPECT_EQ(platformCalls[i].slotAtCall, kPort); // stored before applying
+  }
+  EXPECT_EQ(portSlot, kPort);
+}
+
+TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsOfWhatThePortReported) {
+  DCB reported;
+  std::memset(&reported, 0xA5, sizeof reported);
+  platformScript.portDcb = reported;
+  platformScript.openResults = {kPort};
+  GPSOpen(u"COM3");
+
+  unsigned char expected[28];
+  std::memcpy(expected, &reported, sizeof expected);
+  const uint32_t length = 28, baud = 4800;
+  uint32_t flags;
+  std::memcpy(&flags, expected + 8, 4);
+  flags = (flags & ~0x303Cu) | 0x300u;
+  std::memcpy(expected + 0, &length, 4);
+  std::memcpy(expected + 4, &baud, 4);
+  std::memcpy(expected + 8, &flags, 4);
+  expected[18] = 8; // ByteSize
+  expected[19] = 0; // Parity
+  expected[20] = 0; // StopBits
+  const DCB &applied = platformCalls.back().dcb;
+  EXPECT_EQ(std::memcmp(&applied, expected, sizeof expected), 0);
+  EXPECT_EQ(applied.fOutX, 1u);
+  EXPECT_EQ(applied.fInX, 1u);
+  EXPECT_EQ(applied.fOutxCtsFlow, 0u);
+  EXPECT_EQ(applied.fOutxDsrFlow, 0u);
+  EXPECT_EQ(applied.fDtrControl, 0u);
+  EXPECT_EQ(applied.fRtsControl, 0u);
+}
+
+TEST_F(Core, SettingsStillGoOutWhenThePortCannotReportItsOwn) {
+  platformScript.getCommStateSucceeds = false;
+  platformScript.openResults = {kPort};
+  EXPECT_EQ(GPSOpen(u"COM3"), GPS_COMPLETION_CODE);
+  const DCB &applied = platformCalls.back().dcb;
+  EXPECT_EQ(applied.DCBlength, 28u);
+  EXPECT_EQ(applied.BaudRate, 4800u);
+  EXPECT_EQ(applied.ByteSize, 8);
+  EXPECT_EQ(applied.fOutX, 1u);
+  EXPECT_EQ(applied.XonLim, 0);
+}
+
+TEST_F(Core, AFailedOpenLeavesTheInvalidHandleAndConfiguresNothing) {
+  platformScript.openResults = {INVALID_HANDLE_VALUE};
+  EXPECT_EQ(GPSOpen(u"/dev/none"), GPS_COMPLETION_CODE);
+  EXPECT_EQ(CallNames(), Names{"CreateFileW"});
+  EXPECT_EQ(portSlot, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Core, OpeningAgainClosesThePortItHeldFirst) {
+  OpenPort(kPort);
+  platformScript.openResults = {kOtherPort};
+  GPSOpen(u"COM3");
+  ASSERT_EQ(CallNames(), (Names{"CloseHandle", "CreateFileW", "GetCommState",
+                                "SetCommState"}));
+  EXPECT_EQ(platformCalls[0].handle, kPort);
+  EXPECT_EQ(portSlot, kOtherPort);
+}
+
+TEST_F(Core, NamesThatDoNotFitAreRefusedWithoutOpeningAnything) {
+  std::u16string fits(99, u'x');
+  std::u16string tooLong(100, u'x');
+
+  OpenPort(kPort);
+  EXPECT_EQ(GPSOpen(nullptr), GPS_COMPLETION_CODE);
+  EXPECT_EQ(CallNames(), Names{"CloseHandle"}); // the held port, nothing else
+  EXPECT_EQ(portSlot, INVALID_HANDLE_VALUE);
+
+  platformCalls.clear();
+  EXPECT_EQ(GPSOpen(tooLong.c_str()), GPS_COMPLETION_CODE);
+  EXPECT_TRUE(platformCalls.empty());
+  EXPECT_EQ(portSlot, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(portNameBuffer[0], 0);
+
+  platformScript.openResults = {kPort};
+  GPSOpen(fits.c_str());
+  ASSERT_FALSE(platformCalls.empty());
+  EXPECT_EQ(platformCalls[0].text, fits);
+  EXPECT_EQ(portSlot, kPort);
+}
+
+TEST_F(Core, CloseClosesThePortOnceAndNeverTouchesAnotherHandle) {
+  EXPECT_EQ(GPSClose(), GPS_COMPLETION_CODE); // slot 0 at load
+  EXPECT_TRUE(platformCalls.empty());
+
+  OpenPort(kPort);
+  EXPECT_EQ(GPSClose(), GPS_COMPLETION_CODE);
+  ASSERT_EQ(CallNames(), Names{"CloseHandle"});
+  EXPECT_EQ(platformCalls[0].handle, kPort);
+  EXPECT_EQ(portSlot, INVALID_HANDLE_VALUE);
+
+  platformCalls.clear();
+  EXPECT_EQ(GPSClose(), GPS_COMPLETION_CODE);
+  EXPECT_TRUE(platformCalls.empty());
+}
+
+TEST_F(Core, WriteReadsTheBlockThenMakesItTheWholeFile) {
+  OpenPort();
+  platformScript.readBytes = "$GPGGA\r\n";
+  platformScript.readCount = 8;
+  platformScript.openResults = {kFile};
+  const GPSWideChar *path = u"/tmp/fix.nmea";
+  EXPECT_EQ(GPSWrite(path), GPS_COMPLETION_CODE);
+
+  ASSERT_EQ(CallNames(),
+            (Names{"ReadFile", "CreateFileW", "WriteFile", "CloseHandle"}));
+  const PlatformCall &read = platformCalls[0];
+  EXPECT_EQ(read.handle, kPort);
+  EXPECT_EQ(read.pointer, transferBuffer);
+  EXPECT_EQ(read.count, 5000u);
+  EXPECT_TRUE(read.extrasNull);
+  const PlatformCall &create = platformCalls[1];
+  EXPECT_EQ(create.pointer, path); // handed on, not copied
+  EXPECT_EQ(create.access, 0x40000000u);
+  EXPECT_EQ(create.share, 0u);
+  EXPECT_EQ(create.disposition, 2u);
+  EXPECT_EQ(create.attributes, 0x80u);
+  EXPECT_TRUE(create.extrasNull);
+  const PlatformCall &write = platformCalls[2];
+  EXPECT_EQ(write.handle, kFile);
+  EXPECT_EQ(write.pointer, transferBuffer);
+  EXPECT_EQ(write.count, 8u);
+  EXPECT_TRUE(write.extrasNull);
+  EXPECT_EQ(platformCalls[3].handle, kFile);
+  EXPECT_EQ(portSlot, kPort);
+}
+
+TEST_F(Core, WriteStoresWhatTheReadReportsButNeverMoreThanTheBuffer) {
+  OpenPort();
+  platformScript.readResult = FALSE; // a hang-up that still delivered bytes
+  platformScript.readCount = 17;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(platformCalls[2].count, 17u);
+
+  platformCalls.clear();
+  platformScript.readCount = 70000;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(platformCalls[2].count, 5000u);
+}
+
+TEST_F(Core, WriteWithoutAPortMakesAnEmptyFileWithoutReading) {
+  platformScript.openResults = {kFile};
+  EXPECT_EQ(GPSWrite(u"before-open"), GPS_COMPLETION_CODE); // slot 0
+  EXPECT_EQ(CallNames(), (Names{"CreateFileW", "WriteFile", "CloseHandle"}));
+  EXPECT_EQ(platformCalls[1].count, 0u);
+
+  OpenPort();
+  GPSClose();
+  platformCalls.clear();
+  platformScript.openResults = {kFile};
+  EXPECT_EQ(GPSWrite(u"after-close"), GPS_COMPLETION_CODE);
+  EXPECT_EQ(CallNames(), (Names{"CreateFileW", "WriteFile", "CloseHandle"}));
+}
+
+TEST_F(Core, WriteToAPathThatCannotBeMadeOrIsNullStillReads) {
+  OpenPort();
+  platformScript.openResults = {INVALID_HANDLE_VALUE};
+  EXPECT_EQ(GPSWrite(u"/no/such/dir/f"), GPS_COMPLETION_CODE);
+  EXPECT_EQ(CallNames(), (Names{"ReadFile", "CreateFileW"}));
+
+  platformCalls.clear();
+  EXPECT_EQ(GPSWrite(nullptr), GPS_COMPLETION_CODE);
+  EXPECT_EQ(CallNames(), Names{"ReadFile"});
+}
+
+} // namespace

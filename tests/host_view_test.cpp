@@ -1,0 +1,106 @@
+// The built libTolvaneGPS.so as a host meets it: loaded at run time, bound by
+// name, and what its dynamic section promises.
+#include <cstdio>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "TolvaneGPS.h"
+#include "test_support.h"
+
+namespace {
+
+using OpenCall = int (*)(const GPSWideChar *);
+using WriteCall = int (*)(const GPSWideChar *);
+using CloseCall = int (*)();
+
+std::string RunCommand(const std::string &command) {
+  std::string output;
+  FILE *pipe = popen(command.c_str(), "r");
+  char chunk[4096];
+  size_t n;
+  while (pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+    output.append(chunk, n);
+  }
+  if (pipe != nullptr) {
+    pclose(pipe);
+  }
+  return output;
+}
+
+std::set<std::string> Words(const std::string &command) {
+  std::istringstream lines(RunCommand(command));
+  std::set<std::string> words;
+  for (std::string word; lines >> word;) {
+    words.insert(word);
+  }
+  return words;
+}
+
+// Runs in a fresh child, so the library loads with its slot at 0.
+int WriteAndCloseBeforeOpenLeaveStandardInputAlone(const std::string &path) {
+  int feed[2];
+  if (pipe(feed) != 0 || dup2(feed[0], 0) != 0 ||
+      write(feed[1], "host input", 10) != 10) {
+    return 10;
+  }
+  void *library = dlopen(TOLVANE_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    return 11;
+  }
+  auto gpsWrite = reinterpret_cast<WriteCall>(dlsym(library, "GPSWrite"));
+  auto gpsClose = reinterpret_cast<CloseCall>(dlsym(library, "GPSClose"));
+  auto gpsOpen = reinterpret_cast<OpenCall>(dlsym(library, "GPSOpen"));
+  if (gpsWrite == nullptr || gpsClose == nullptr || gpsOpen == nullptr) {
+    return 12;
+  }
+  std::u16string file = Utf16(path);
+  if (gpsWrite(file.c_str()) != 999 || gpsClose() != 999) {
+    return 13;
+  }
+  if (!Exists(path) || !ReadWhole(path).empty()) {
+    return 14;
+  }
+  char input[16] = {};
+  if (fcntl(0, F_GETFD) != 0 || read(0, input, sizeof input) != 10) {
+    return 15; // standard input was closed or read
+  }
+  return std::string(input) == "host input" ? 0 : 16;
+}
+
+TEST(HostView, WriteAndCloseBeforeAnyOpenTouchNothingButTheFile) {
+  TempDir dir;
+  EXPECT_EXIT(
+      std::exit(WriteAndCloseBeforeOpenLeaveStandardInputAlone(dir.File("f"))),
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(HostView, ExportsExactlyTheThreeCalls) {
+  EXPECT_EQ(Words("nm -D --defined-only --format=just-symbols " +
+                  std::string(TOLVANE_LIBRARY_FILE)),
+            (std::set<std::string>{"GPSClose", "GPSOpen", "GPSWrite"}));
+}
+
+#if TOLVANE_LIBC_ONLY
+TEST(HostView, NeedsLibcAloneAndNoAllocator) {
+  std::string dynamic = RunCommand(
+      "readelf -d " + std::string(TOLVANE_LIBRARY_FILE) + " | grep NEEDED");
+  EXPECT_EQ(dynamic.find("[libc.so.6]"), dynamic.rfind("["));
+  EXPECT_NE(dynamic.find("[libc.so.6]"), std::string::npos);
+
+  std::set<std::string> undefined =
+      Words("nm -D --undefined-only --format=just-symbols " +
+            std::string(TOLVANE_LIBRARY_FILE) + " | sed 's/@.*//'");
+  for (const char *allocator :
+       {"malloc", "calloc", "realloc", "free", "_Znwm", "_Znam"}) {
+    EXPECT_EQ(undefined.count(allocator), 0u) << allocator;
+  }
+}
+#endif
+
+} // namespace

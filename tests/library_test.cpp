@@ -1,0 +1,141 @@
+// The library as a C++ host links it, against a pseudo-terminal playing the
+// receiver: the line it sets up and the capture files it leaves.
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "TolvaneGPS.h"
+#include "test_support.h"
+
+namespace {
+
+class Library : public testing::Test {
+protected:
+  void TearDown() override { GPSClose(); }
+
+  void Open() { EXPECT_EQ(GPSOpen(receiver.port().c_str()), 999); }
+
+  std::string Capture(const std::string &name = "fix.nmea") {
+    std::string path = dir.File(name);
+    EXPECT_EQ(GPSWrite(Utf16(path).c_str()), 999);
+    return ReadWhole(path);
+  }
+
+  void SendAndSettle(const std::string &bytes) {
+    receiver.Send(bytes);
+    ASSERT_TRUE(receiver.WaitUntilHolding(static_cast<int>(bytes.size())));
+  }
+
+  FakeReceiver receiver;
+  TempDir dir;
+};
+
+TEST_F(Library, OpenSetsTheLineTo4800EightNoneOneRawWithXonXoff) {
+  Open();
+  termios line = receiver.LineSettings();
+  EXPECT_EQ(cfgetispeed(&line), B4800);
+  EXPECT_EQ(cfgetospeed(&line), B4800);
+  EXPECT_EQ(line.c_cflag & CSIZE, tcflag_t{CS8});
+  EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
+  EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY), tcflag_t{IXON | IXOFF});
+  EXPECT_EQ(line.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | INPCK), 0u);
+  EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(line.c_oflag & OPOST, 0u);
+}
+
+TEST_F(Library, EveryByteReachesTheFileUnchangedButTheFlowControlPair) {
+  Open();
+  SendAndSettle(AllPassingBytes());
+  EXPECT_EQ(Capture(), AllPassingBytes());
+
+  // XOFF and XON belong to the line, as on the device: they never arrive.
+  receiver.Send("A\x13"
+                "B\x11"
+                "C");
+  ASSERT_TRUE(receiver.WaitUntilHolding(3));
+  EXPECT_EQ(Capture(), "ABC");
+}
+
+TEST_F(Library, AShortBlockAfterALongOneLeavesExactlyTheShortOne) {
+  Open();
+  SendAndSettle(std::string(3000, 'L'));
+  EXPECT_EQ(Capture(), std::string(3000, 'L'));
+  SendAndSettle("$GPVTG\r\n");
+  EXPECT_EQ(Capture(), "$GPVTG\r\n");
+}
+
+TEST_F(Library, MoreThanABlockWaitingComesOutOverTwoCallsNothingLost) {
+  Open();
+  std::string sent;
+  for (int i = 0; sent.size() < 7000; ++i) {
+    sent += "$GPGSV," + std::to_string(i) + "\r\n";
+  }
+  receiver.Send(sent);
+  ASSERT_TRUE(receiver.WaitUntilHolding(4000));
+  std::string first = Capture("1");
+  std::string second = Capture("2");
+  EXPECT_EQ(first.size(), 5000u);
+  EXPECT_EQ(first + second, sent);
+}
+
+TEST_F(Library, NothingArrivingEmptiesAnEarlierFile) {
+  Open();
+  WriteWhole(dir.File("fix.nmea"), "old block");
+  EXPECT_EQ(Capture(), "");
+  EXPECT_TRUE(Exists(dir.File("fix.nmea")));
+}
+
+TEST_F(Library, OpeningTheSamePortAgainKeepsTheReceiver) {
+  Open();
+  Open(); // the first handle is closed, so the port is free to take again
+  SendAndSettle("$GPRMC\r\n");
+  EXPECT_EQ(Capture(), "$GPRMC\r\n");
+}
+
+TEST_F(Library, BadPortNamesOpenNothingAndLeaveEmptyFiles) {
+  const std::u16string names[] = {
+      u"",
+      std::u16string(1, char16_t(0xD800)) + u"/dev/tty",
+      u"/dev/tty" + std::u16string(1, char16_t(0xDC00)),
+      std::u16string(100, u'/'),
+      u"/dev/no-such-port",
+      u"COM257"};
+  for (const std::u16string &name : names) {
+    EXPECT_EQ(GPSOpen(name.c_str()), 999);
+    WriteWhole(dir.File("fix.nmea"), "old block");
+    EXPECT_EQ(Capture(), "");
+  }
+  EXPECT_EQ(GPSOpen(nullptr), 999);
+  EXPECT_EQ(Capture(), "");
+}
+
+TEST_F(Library, AnUnpluggedReceiverEndsTheReadWithWhatArrived) {
+  Open();
+  SendAndSettle("$GPGGA,1\r\n");
+  std::string during;
+  std::thread host([&] { during = Capture("during"); });
+  ASSERT_TRUE(receiver.WaitUntilTaken());
+  receiver.Unplug();
+  host.join();
+  EXPECT_EQ(during, "$GPGGA,1\r\n");
+
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Capture("after"), "");
+  // Far below the 2 s time-out: the dead line is noticed, not waited out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(Library, ACaptureFileThatCannotBeMadeLosesOnlyItsOwnBlock) {
+  Open();
+  SendAndSettle("one\r\n");
+  EXPECT_EQ(Capture("missing/fix.nmea"), "");
+  EXPECT_FALSE(Exists(dir.File("missing/fix.nmea")));
+  SendAndSettle("two\r\n");
+  EXPECT_EQ(GPSWrite(Utf16(dir.path()).c_str()), 999); // a directory
+  SendAndSettle("three\r\n");
+  EXPECT_EQ(Capture(), "three\r\n");
+}
+
+} // namespace

@@ -1,0 +1,229 @@
+// The POSIX platform layer on its own: names, handles, exclusive ports, line
+// settings and time-outs, against real pseudo-terminals and files.
+#include <chrono>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "names.h"
+#include "platform.h"
+#include "test_support.h"
+
+namespace {
+
+HANDLE OpenPort(const std::u16string &name) {
+  return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// A port as the library leaves it: raw, 4800 8N1, XON/XOFF.
+HANDLE OpenRawPort(const std::u16string &name) {
+  HANDLE port = OpenPort(name);
+  DCB dcb;
+  GetCommState(port, &dcb);
+  dcb.BaudRate = 4800;
+  dcb.fOutX = dcb.fInX = 1;
+  EXPECT_TRUE(SetCommState(port, &dcb));
+  return port;
+}
+
+HANDLE CreateCapture(const std::string &path) {
+  return CreateFileW(Utf16(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::string PathFor(const std::u16string &name) {
+  char path[kPathBytes];
+  return PosixPathFromName(name.c_str(), path, sizeof path) ? path
+                                                            : "<refused>";
+}
+
+TEST(Names, ComPortsMapToTtySWithinOneTo256) {
+  EXPECT_EQ(PathFor(u"COM1"), "/dev/ttyS0");
+  EXPECT_EQ(PathFor(u"com3:"), "/dev/ttyS2");
+  EXPECT_EQ(PathFor(u"\\\\.\\COM10"), "/dev/ttyS9");
+  EXPECT_EQ(PathFor(u"Com256"), "/dev/ttyS255");
+  // Anything else is a path as it stands.
+  for (const char16_t *other :
+       {u"COM0", u"COM257", u"COM01", u"COM", u"COM1x", u"COM1::", u"xCOM1"}) {
+    EXPECT_EQ(ComPortNumber(other), 0u) << PathFor(other);
+  }
+  EXPECT_EQ(PathFor(u"/dev/serial/by-id/usb-GPS"), "/dev/serial/by-id/usb-GPS");
+}
+
+TEST(Names, Utf16BecomesUtf8AndMalformedOrOversizedNamesAreRefused) {
+  EXPECT_EQ(PathFor(u"/tmp/\u00e9\u20ac\U0001D11E"),
+            "/tmp/\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e");
+  EXPECT_EQ(PathFor(u""), "<refused>");
+  EXPECT_EQ(PathFor(std::u16string(u"/tmp/") + char16_t(0xD834)), "<refused>");
+  EXPECT_EQ(PathFor(std::u16string(u"/tmp/") + char16_t(0xDD1E) + u"x"),
+            "<refused>");
+
+  char out[8];
+  EXPECT_TRUE(Utf8FromUtf16(u"1234567", out, sizeof out)); // 7 + terminator
+  EXPECT_FALSE(Utf8FromUtf16(u"12345678", out, sizeof out));
+  EXPECT_FALSE(Utf8FromUtf16(u"123456\u00e9", out, sizeof out));
+  EXPECT_FALSE(PosixPathFromName(u"COM200", out, sizeof out));
+  EXPECT_EQ(PathFor(std::u16string(kPathBytes, u'a')), "<refused>");
+}
+
+TEST(Handles, OnlyHandlesTheLayerGaveOutAreHonoured) {
+  TempDir dir;
+  for (HANDLE foreign :
+       {HANDLE{nullptr}, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(1)}) {
+    DWORD count = 7;
+    char byte;
+    EXPECT_FALSE(CloseHandle(foreign));
+    EXPECT_FALSE(ReadFile(foreign, &byte, 1, &count, nullptr));
+    EXPECT_EQ(count, 0u);
+    EXPECT_FALSE(WriteFile(foreign, "x", 1, &count, nullptr));
+  }
+
+  // A closed handle stays dead even when its table entry is reused.
+  HANDLE first = CreateCapture(dir.File("a"));
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(first));
+  HANDLE second = CreateCapture(dir.File("b"));
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  EXPECT_NE(second, first);
+  DWORD written = 0;
+  EXPECT_FALSE(WriteFile(first, "x", 1, &written, nullptr));
+  EXPECT_FALSE(CloseHandle(first));
+  EXPECT_TRUE(WriteFile(second, "y", 1, &written, nullptr));
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_EQ(ReadWhole(dir.File("a")), "");
+  EXPECT_EQ(ReadWhole(dir.File("b")), "y");
+}
+
+TEST(Ports, AHeldPortCannotBeOpenedAgainHereOrElsewhere) {
+  FakeReceiver receiver;
+  HANDLE port = OpenPort(receiver.port());
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenPort(receiver.port()), INVALID_HANDLE_VALUE);
+
+  pid_t child = fork();
+  if (child == 0) {
+    _exit(OpenPort(receiver.port()) == INVALID_HANDLE_VALUE ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EXPECT_TRUE(CloseHandle(port));
+  port = OpenPort(receiver.port());
+  EXPECT_NE(port, INVALID_HANDLE_VALUE);
+  CloseHandle(port);
+}
+
+TEST(Ports, LineSettingsRoundTripAndImpossibleOnesAreRefused) {
+  FakeReceiver receiver;
+  HANDLE port = OpenPort(receiver.port());
+  DCB dcb;
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  EXPECT_EQ(dcb.DCBlength, 28u);
+  EXPECT_EQ(dcb.fBinary, 1u);
+  EXPECT_EQ(dcb.XonChar, 0x11);
+  EXPECT_EQ(dcb.XoffChar, 0x13);
+
+  dcb.BaudRate = 9600;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = TWOSTOPBITS;
+  dcb.fOutX = 1;
+  dcb.fInX = 0;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  DCB back;
+  ASSERT_TRUE(GetCommState(port, &back));
+  EXPECT_EQ(back.BaudRate, 9600u);
+  EXPECT_EQ(back.ByteSize, 8);
+  EXPECT_EQ(back.Parity, NOPARITY);
+  EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(back.fOutX, 1u);
+  EXPECT_EQ(back.fInX, 0u);
+
+  auto refused = [&](void (*change)(DCB &)) {
+    DCB wrong = back;
+    change(wrong);
+    return !SetCommState(port, &wrong);
+  };
+  EXPECT_TRUE(refused([](DCB &d) { d.BaudRate = 4801; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.ByteSize = 4; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.ByteSize = 9; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.Parity = 5; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.StopBits = ONE5STOPBITS; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.XoffChar = d.XonChar; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.fRtsControl = RTS_CONTROL_TOGGLE; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }));
+  // A pseudo-terminal keeps 8 data bits and no parity whatever it is told;
+  // the read-back catches that instead of reporting success.
+  EXPECT_TRUE(refused([](DCB &d) { d.ByteSize = 7; }));
+  EXPECT_TRUE(refused([](DCB &d) { d.Parity = EVENPARITY; }));
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  EXPECT_EQ(dcb.BaudRate, 9600u); // a refusal changes nothing
+  EXPECT_FALSE(SetCommState(port, nullptr));
+  CloseHandle(port);
+
+  TempDir dir;
+  HANDLE file = CreateCapture(dir.File("f"));
+  EXPECT_FALSE(GetCommState(file, &dcb));
+  EXPECT_FALSE(SetCommState(file, &back));
+  CloseHandle(file);
+}
+
+TEST(Ports, AReadStopsAtTheCountAndADeadLineFailsAtOnce) {
+  FakeReceiver receiver;
+  HANDLE port = OpenRawPort(receiver.port());
+  receiver.Send("0123456789");
+  char bytes[5];
+  DWORD count = 0;
+  EXPECT_TRUE(ReadFile(port, bytes, 5, &count, nullptr));
+  EXPECT_EQ(std::string(bytes, count), "01234");
+  EXPECT_TRUE(ReadFile(port, bytes, 5, &count, nullptr));
+  EXPECT_EQ(std::string(bytes, count), "56789");
+
+  receiver.Unplug();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadFile(port, bytes, 5, &count, nullptr));
+  EXPECT_FALSE(ReadFile(port, bytes, 5, &count, nullptr));
+  EXPECT_EQ(count, 0u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  CloseHandle(port);
+}
+
+TEST(CaptureFiles, CreatedEmptiedOrRefusedWithoutHanging) {
+  TempDir dir;
+  WriteWhole(dir.File("old"), "earlier block");
+  HANDLE file = CreateCapture(dir.File("old"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_EQ(ReadWhole(dir.File("old")), "");
+
+  mode_t mask = umask(022);
+  file = CreateCapture(dir.File("new"));
+  umask(mask);
+  CloseHandle(file);
+  struct stat status;
+  ASSERT_EQ(stat(dir.File("new").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u);
+
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(CreateCapture(dir.File("fifo")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateCapture(dir.path()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreateCapture(dir.File("missing/f")), INVALID_HANDLE_VALUE);
+}
+
+TEST(CaptureFiles, ARegularFileReadsPlainly) {
+  TempDir dir;
+  WriteWhole(dir.File("f"), "stored");
+  HANDLE file = CreateFileW(Utf16(dir.File("f")).c_str(), GENERIC_READ, 0,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  char bytes[16];
+  DWORD count = 0;
+  EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &count, nullptr));
+  EXPECT_EQ(std::string(bytes, count), "stored");
+  CloseHandle(file);
+}
+
+} // namespace

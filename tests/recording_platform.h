@@ -1,0 +1,37 @@
+// A stand-in for the platform layer that records what the core hands it and
+// answers as a test tells it to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+struct PlatformCall {
+  std::string name;
+  HANDLE handle = nullptr;       // the handle the call was given
+  const void *pointer = nullptr; // name, buffer or DCB pointer
+  std::u16string text;           // CreateFileW: the name it was given
+  DWORD access = 0, share = 0, disposition = 0, attributes = 0;
+  DWORD count = 0;             // bytes asked to read or write
+  bool extrasNull = true;      // security, template, overlapped all null
+  HANDLE slotAtCall = nullptr; // the core's port slot at that moment
+  DCB dcb = {};                // SetCommState: the record
+};
+
+struct PlatformScript {
+  std::vector<HANDLE> openResults; // CreateFileW answers, in order
+  bool getCommStateSucceeds = true;
+  DCB portDcb = {};      // what GetCommState reports
+  std::string readBytes; // what ReadFile delivers
+  DWORD readCount = 0;   // the count ReadFile reports
+  BOOL readResult = TRUE;
+};
+
+extern std::vector<PlatformCall> platformCalls;
+extern PlatformScript platformScript;
+
+// Forgets the calls, the script and the core's module state.
+void ResetPlatformAndCore();
+
+std::vector<std::string> CallNames();

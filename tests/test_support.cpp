@@ -1,0 +1,128 @@
+#include "test_support.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <pty.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+FakeReceiver::FakeReceiver() {
+  char name[256];
+  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  path_ = name;
+}
+
+FakeReceiver::~FakeReceiver() {
+  Unplug();
+  close(slave_);
+}
+
+std::u16string FakeReceiver::port() const { return Utf16(path_); }
+
+void FakeReceiver::Send(const std::string &bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
+    if (n <= 0) {
+      throw std::runtime_error("write to the master failed");
+    }
+    sent += static_cast<size_t>(n);
+  }
+}
+
+namespace {
+
+template <typename Condition> bool WaitFor(Condition done) {
+  auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > giveUp) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+int Waiting(int fd) {
+  int count = -1;
+  ioctl(fd, TIOCINQ, &count);
+  return count;
+}
+
+} // namespace
+
+bool FakeReceiver::WaitUntilHolding(int count) {
+  return WaitFor([&] { return Waiting(slave_) >= count; });
+}
+
+bool FakeReceiver::WaitUntilTaken() {
+  return WaitFor([&] { return Waiting(slave_) == 0; });
+}
+
+void FakeReceiver::Unplug() {
+  if (master_ >= 0) {
+    close(master_);
+    master_ = -1;
+  }
+}
+
+termios FakeReceiver::LineSettings() const {
+  termios settings{};
+  tcgetattr(slave_, &settings);
+  return settings;
+}
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/tolvane-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  nftw(
+      path_.c_str(),
+      [](const char *p, const struct stat *, int, struct FTW *) {
+        return remove(p);
+      },
+      16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::u16string Utf16(const std::string &ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string ReadWhole(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteWhole(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string &path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
+std::string AllPassingBytes() {
+  std::string bytes;
+  for (int value = 0; value < 256; ++value) {
+    if (value != 0x11 && value != 0x13) {
+      bytes += static_cast<char>(value);
+    }
+  }
+  return bytes + "\r\n";
+}

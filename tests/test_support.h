@@ -1,0 +1,52 @@
+// What the tests share: a pseudo-terminal that plays the receiver, a scratch
+// directory, and file helpers.
+#pragma once
+
+#include <string>
+#include <termios.h>
+
+// The master side of a pseudo-terminal, playing the GPS receiver; the slave's
+// path is the port the library opens.
+class FakeReceiver {
+public:
+  FakeReceiver();
+  ~FakeReceiver();
+  FakeReceiver(const FakeReceiver &) = delete;
+  FakeReceiver &operator=(const FakeReceiver &) = delete;
+
+  const std::string &path() const { return path_; }
+  std::u16string port() const;
+
+  void Send(const std::string &bytes);
+  // Wait until the port holds at least count bytes (at most one line
+  // buffer's worth), or until it has handed out everything it held.
+  bool WaitUntilHolding(int count);
+  bool WaitUntilTaken();
+  // The receiver goes away: the master side closes.
+  void Unplug();
+  termios LineSettings() const;
+
+private:
+  int master_ = -1;
+  int slave_ = -1; // kept open so the line outlives the library's handle
+  std::string path_;
+};
+
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  std::string File(const std::string &name) const { return path_ + "/" + name; }
+  const std::string &path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+std::u16string Utf16(const std::string &ascii);
+std::string ReadWhole(const std::string &path);
+void WriteWhole(const std::string &path, const std::string &bytes);
+bool Exists(const std::string &path);
+
+// Every byte value but XON and XOFF, which the line consumes, then CR LF.
+std::string AllPassingBytes();
