@@ -16,7 +16,7 @@ test-release:
 
 test-sanitize:
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_WERROR=ON \
-	  -DTOLVANE_SANITIZE=ON
+	  -DTOLVANE_SANITIZE=ON -DTOLVANE_WINDOWS=OFF
 	cmake --build build-sanitize -j$(JOBS)
 	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
 

@@ -49,6 +49,20 @@ TOLVANEGPS_API int GPSClose(void);
 
 #ifdef __cplusplus
 }
+
+/* Items that carry the module's name for C++ hosts; they play no part in the
+ * GPS work. */
+class TOLVANEGPS_API CTolvaneGPS {
+public:
+  CTolvaneGPS(void);
+  CTolvaneGPS &operator=(const CTolvaneGPS &);
+};
+
+/* Returns 42. */
+TOLVANEGPS_API int fnTolvaneGPS(void);
+
+/* 0 at load; the library never reads or writes it. */
+extern TOLVANEGPS_API int nTolvaneGPS;
 #endif
 
 #endif

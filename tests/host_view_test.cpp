@@ -80,10 +80,34 @@ TEST(HostView, WriteAndCloseBeforeAnyOpenTouchNothingButTheFile) {
       testing::ExitedWithCode(0), "");
 }
 
-TEST(HostView, ExportsExactlyTheThreeCalls) {
+TEST(HostView, ExportsTheThreeCallsAndTheNamedItemsAndNothingElse) {
   EXPECT_EQ(Words("nm -D --defined-only --format=just-symbols " +
                   std::string(TOLVANE_LIBRARY_FILE)),
-            (std::set<std::string>{"GPSClose", "GPSOpen", "GPSWrite"}));
+            (std::set<std::string>{
+                "GPSClose", "GPSOpen", "GPSWrite",
+                "_ZN11CTolvaneGPSC1Ev",    // constructor, complete object
+                "_ZN11CTolvaneGPSC2Ev",    // constructor, base object
+                "_ZN11CTolvaneGPSaSERKS_", // copy assignment
+                "_Z12fnTolvaneGPSv", "nTolvaneGPS"}));
+}
+
+TEST(HostView, NamedItemsBindByNameAtRunTime) {
+  EXPECT_EXIT(
+      {
+        void *library = dlopen(TOLVANE_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+        auto fn =
+            reinterpret_cast<int (*)()>(dlsym(library, "_Z12fnTolvaneGPSv"));
+        auto n = static_cast<int *>(dlsym(library, "nTolvaneGPS"));
+        bool fresh = fn != nullptr && n != nullptr && fn() == 42 && *n == 0;
+        if (fresh) {
+          *n = 7;
+        }
+        std::exit(fresh && *static_cast<int *>(dlsym(library, "nTolvaneGPS")) ==
+                               7
+                      ? 0
+                      : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 #if TOLVANE_LIBC_ONLY

@@ -138,4 +138,17 @@ TEST_F(Library, ACaptureFileThatCannotBeMadeLosesOnlyItsOwnBlock) {
   EXPECT_EQ(Capture(), "three\r\n");
 }
 
+TEST_F(Library, TheNamedItemsStandApartFromTheCapture) {
+  EXPECT_EQ(fnTolvaneGPS(), 42);
+  EXPECT_EQ(fnTolvaneGPS(), 42);
+  nTolvaneGPS = 5;
+  CTolvaneGPS first, second;
+  CTolvaneGPS &assigned = (first = second);
+  EXPECT_EQ(&assigned, &first);
+  Open();
+  SendAndSettle("$GPGLL\r\n");
+  EXPECT_EQ(Capture(), "$GPGLL\r\n");
+  EXPECT_EQ(nTolvaneGPS, 5);
+}
+
 } // namespace
