@@ -1,8 +1,16 @@
+# make demo: installs what is missing, builds, and runs gpscapture against a
+#            simulated receiver for a few epochs.
 # make test: installs what is missing, then builds with warnings as errors and
-# runs the whole suite, then the same suite under ASan+UBSan.
+#            runs the whole suite, then the same suite under ASan+UBSan.
 JOBS ?= 2
+BLOCKS ?= 5
 
-.PHONY: test deps build test-release test-sanitize clean
+.PHONY: demo test deps test-release test-sanitize clean
+
+demo: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target gpscapture
+	build/tools/gpscapture --blocks $(BLOCKS) --out build/demo.nmea
 
 test: deps test-release test-sanitize
 

@@ -19,20 +19,6 @@ using OpenCall = int (*)(const GPSWideChar *);
 using WriteCall = int (*)(const GPSWideChar *);
 using CloseCall = int (*)();
 
-std::string RunCommand(const std::string &command) {
-  std::string output;
-  FILE *pipe = popen(command.c_str(), "r");
-  char chunk[4096];
-  size_t n;
-  while (pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-    output.append(chunk, n);
-  }
-  if (pipe != nullptr) {
-    pclose(pipe);
-  }
-  return output;
-}
-
 std::set<std::string> Words(const std::string &command) {
   std::istringstream lines(RunCommand(command));
   std::set<std::string> words;

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -115,6 +116,23 @@ void WriteWhole(const std::string &path, const std::string &bytes) {
 bool Exists(const std::string &path) {
   struct stat status;
   return stat(path.c_str(), &status) == 0;
+}
+
+std::string RunCommand(const std::string &command, int *status) {
+  std::string output;
+  FILE *pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return output;
+  }
+  char chunk[4096];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+    output.append(chunk, n);
+  }
+  int result = pclose(pipe);
+  if (status != nullptr) {
+    *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  }
+  return output;
 }
 
 std::string AllPassingBytes() {

@@ -48,5 +48,9 @@ std::string ReadWhole(const std::string &path);
 void WriteWhole(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 
+// Runs a shell command and returns what it printed on stdout; its exit code
+// goes to status when given.
+std::string RunCommand(const std::string &command, int *status = nullptr);
+
 // Every byte value but XON and XOFF, which the line consumes, then CR LF.
 std::string AllPassingBytes();

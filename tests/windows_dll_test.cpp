@@ -20,16 +20,7 @@ namespace {
 const std::string kDll = WINDOWS_BIN "/TolvaneGPS.dll";
 
 std::string ObjdumpPrivateHeaders() {
-  std::string output;
-  FILE *pipe = popen((MINGW_OBJDUMP " -p " + kDll).c_str(), "r");
-  char chunk[4096];
-  for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-    output.append(chunk, n);
-  }
-  if (pipe) {
-    pclose(pipe);
-  }
-  return output;
+  return RunCommand(MINGW_OBJDUMP " -p " + kDll);
 }
 
 TEST(WindowsDll, ExportsTheSevenItemsAtTheirOrdinalsAndNothingElse) {

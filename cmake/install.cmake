@@ -1,0 +1,32 @@
+# cmake --install: the header, the .so with its SONAME links, a CMake package
+# (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS), a pkg-config file,
+# and the two tools.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS TolvaneGPS EXPORT TolvaneGPSTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS gpscapture gps-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+set(TOLVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TolvaneGPS)
+install(EXPORT TolvaneGPSTargets NAMESPACE TolvaneGPS::
+        DESTINATION ${TOLVANE_CMAKE_DIR})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPSConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
+  INSTALL_DESTINATION ${TOLVANE_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/TolvaneGPSConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
+              ${PROJECT_BINARY_DIR}/TolvaneGPSConfigVersion.cmake
+        DESTINATION ${TOLVANE_CMAKE_DIR})
+
+# Relocatable: the prefix is found from where the .pc file lies, so
+# cmake --install --prefix anywhere gives a working file.
+file(RELATIVE_PATH TOLVANE_PC_TO_PREFIX
+     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
+               ${PROJECT_BINARY_DIR}/TolvaneGPS.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPS.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
