@@ -163,8 +163,13 @@ PseudoTerminal::~PseudoTerminal() {
 }
 
 void PseudoTerminal::WaitUntilDrained(const std::atomic<bool> &stop) const {
-  int queued = 0;
-  while (!stop && ioctl(slave_, TIOCINQ, &queued) == 0 && queued > 0) {
+  // Bytes just written may still be on their way to the queue, so the queue
+  // must stay empty for a while, longer than a host's quiet-gap wait.
+  int emptyChecks = 0;
+  while (!stop && emptyChecks < 30) {
+    int queued = 0;
+    bool empty = ioctl(slave_, TIOCINQ, &queued) == 0 && queued == 0;
+    emptyChecks = empty ? emptyChecks + 1 : 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
