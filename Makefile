@@ -5,7 +5,7 @@
 JOBS ?= 2
 BLOCKS ?= 5
 
-.PHONY: demo test deps test-release test-sanitize clean
+.PHONY: demo test bench deps test-release test-sanitize clean
 
 demo: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -13,6 +13,12 @@ demo: deps
 	build/tools/gpscapture --blocks $(BLOCKS) --out build/demo.nmea
 
 test: deps test-release test-sanitize
+
+# make bench: the benchmarks, printed (about a minute).
+bench: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target capture_bench
+	build/bench/capture_bench
 
 deps:
 	bash cmake/install-deps.sh

@@ -3,7 +3,8 @@
 # Idempotent; as root it runs apt-get, otherwise it prints the line to run.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev binutils pkgconf
+packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf
+  clang libclang-rt-14-dev
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64)
 
 missing=()

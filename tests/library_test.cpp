@@ -5,31 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "TolvaneGPS.h"
-#include "test_support.h"
+#include "library_host.h"
 
 namespace {
 
-class Library : public testing::Test {
-protected:
-  void TearDown() override { GPSClose(); }
-
-  void Open() { EXPECT_EQ(GPSOpen(receiver.port().c_str()), 999); }
-
-  std::string Capture(const std::string &name = "fix.nmea") {
-    std::string path = dir.File(name);
-    EXPECT_EQ(GPSWrite(Utf16(path).c_str()), 999);
-    return ReadWhole(path);
-  }
-
-  void SendAndSettle(const std::string &bytes) {
-    receiver.Send(bytes);
-    ASSERT_TRUE(receiver.WaitUntilHolding(static_cast<int>(bytes.size())));
-  }
-
-  FakeReceiver receiver;
-  TempDir dir;
-};
+using Library = LibraryHost;
 
 TEST_F(Library, OpenSetsTheLineTo4800EightNoneOneRawWithXonXoff) {
   Open();

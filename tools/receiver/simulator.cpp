@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <pty.h>
@@ -64,7 +65,9 @@ private:
   }
 
   // Waits for room in short steps, so that a line nobody reads any more
-  // cannot hold the sender once it is told to stop.
+  // cannot hold the sender once it is told to stop. The descriptor is
+  // non-blocking meanwhile (see Emit): a terminal's blocking write waits for
+  // room for all of it, however little poll() promised.
   bool WriteAll(const char *data, size_t length) {
     while (length > 0) {
       pollfd room = {fd_, POLLOUT, 0};
@@ -75,7 +78,7 @@ private:
         continue;
       }
       ssize_t n = write(fd_, data, length);
-      if (n < 0 && errno == EINTR) {
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
         continue;
       }
       if (n <= 0) {
@@ -193,6 +196,8 @@ bool WaitForRawLine(int master, const std::atomic<bool> &stop) {
 }
 
 long long Emit(int fd, const Options &options, const std::atomic<bool> &stop) {
+  int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   PacedLine line(fd, options.baud, stop);
   if (!options.replayFile.empty()) {
     EmitReplay(line, options);
@@ -201,6 +206,7 @@ long long Emit(int fd, const Options &options, const std::atomic<bool> &stop) {
   } else {
     EmitEpochs(line, options);
   }
+  fcntl(fd, F_SETFL, flags);
   return line.sent();
 }
 

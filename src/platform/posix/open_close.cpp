@@ -71,13 +71,17 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   if (fd < 0) {
     return INVALID_HANDLE_VALUE;
   }
-  struct stat status;
   OpenDescriptor descriptor = {fd, false, false};
-  if (fstat(fd, &status) != 0) {
-    close(fd);
-    return INVALID_HANDLE_VALUE;
+  // Only something opened for reading needs its kind known: a capture file
+  // is never read, and every GPSWrite saves the system call.
+  if (desiredAccess & GENERIC_READ) {
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      close(fd);
+      return INVALID_HANDLE_VALUE;
+    }
+    descriptor.waitsOnLine = !S_ISREG(status.st_mode);
   }
-  descriptor.waitsOnLine = !S_ISREG(status.st_mode);
   if (shareMode == 0 && creationDisposition == OPEN_EXISTING) {
     if (!TakeExclusively(fd)) {
       close(fd);

@@ -1,0 +1,277 @@
+// What GPSWrite costs against the system calls it makes, done by hand in the
+// same run: per block, at full speed, while waiting, and after a burst.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "TolvaneGPS.h"
+#include "receiver/simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// tmpfs, so that the disk does not decide the numbers.
+const std::string kCapture = "/dev/shm/tolvane-bench.nmea";
+
+std::u16string Utf16(const std::string &ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+// The library's port, configured by GPSOpen.
+class LibraryPort {
+public:
+  LibraryPort() { GPSOpen(Utf16(line.slavePath()).c_str()); }
+  ~LibraryPort() { GPSClose(); }
+  void Capture() { GPSWrite(path.c_str()); }
+
+  gpssim::PseudoTerminal line;
+  std::u16string path = Utf16(kCapture);
+};
+
+// The same work by hand: a raw, non-blocking port with the same settings and
+// the same read time-outs (100 ms quiet gap, 2000 ms in all), then open,
+// write and close of the capture file.
+class RawPort {
+public:
+  RawPort() {
+    fd_ = open(line.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings;
+    tcgetattr(fd_, &settings);
+    cfmakeraw(&settings);
+    cfsetspeed(&settings, B4800);
+    settings.c_iflag |= IXON | IXOFF;
+    settings.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(fd_, TCSANOW, &settings);
+  }
+  ~RawPort() { close(fd_); }
+
+  void Capture() {
+    size_t count = Read();
+    int file =
+        open(kCapture.c_str(),
+             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (write(file, buffer_, count) < 0) {
+      std::perror("write");
+    }
+    close(file);
+  }
+
+  gpssim::PseudoTerminal line;
+
+private:
+  size_t Read() {
+    auto end = Clock::now() + std::chrono::milliseconds(2000);
+    size_t count = 0;
+    while (count < sizeof buffer_) {
+      auto deadline = end;
+      if (count > 0) {
+        deadline = std::min(deadline, last_ + std::chrono::milliseconds(100));
+      }
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) {
+        break;
+      }
+      pollfd ready = {fd_, POLLIN, 0};
+      if (poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+        continue;
+      }
+      ssize_t n = read(fd_, buffer_ + count, sizeof buffer_ - count);
+      if (n <= 0) {
+        break;
+      }
+      count += static_cast<size_t>(n);
+      last_ = Clock::now();
+    }
+    return count;
+  }
+
+  int fd_;
+  char buffer_[5000];
+  Clock::time_point last_;
+};
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, 0);
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] = gpssim::PatternByte(static_cast<long long>(i));
+  }
+  return bytes;
+}
+
+void Feed(int master, const std::string &bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    ssize_t n = write(master, bytes.data() + at, bytes.size() - at);
+    at += n > 0 ? static_cast<size_t>(n) : 0;
+  }
+}
+
+// One block: the receiver's bytes are written, then captured.
+template <typename Port> void Block(benchmark::State &state) {
+  Port port;
+  std::string block = Pattern(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    Feed(port.line.master(), block);
+    port.Capture();
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+// Back to back from a line fed as fast as it takes bytes.
+template <typename Port> void Throughput(benchmark::State &state) {
+  Port port;
+  std::atomic<bool> stop{false};
+  gpssim::Options flood;
+  flood.baud = 0;
+  flood.patternBytes = 1LL << 40;
+  std::thread feeder([&] {
+    gpssim::WaitForRawLine(port.line.master(), stop);
+    gpssim::Emit(port.line.master(), flood, stop);
+  });
+  long long bytes = 0;
+  struct stat captured;
+  for (auto _ : state) {
+    port.Capture();
+    bytes += stat(kCapture.c_str(), &captured) == 0 ? captured.st_size : 0;
+  }
+  stop = true;
+  feeder.join();
+  state.SetBytesProcessed(bytes);
+}
+
+double CpuMs() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// A read that waits out the whole 2 s with nothing arriving.
+void EmptyReadCpu(benchmark::State &state) {
+  LibraryPort port;
+  double cpu = 0;
+  for (auto _ : state) {
+    double start = CpuMs();
+    port.Capture();
+    cpu += CpuMs() - start;
+  }
+  state.counters["cpu_ms_per_read"] = cpu / state.iterations();
+}
+
+// From the last byte of a 400-byte burst to GPSWrite returning.
+void LatencyAfterBurst(benchmark::State &state) {
+  LibraryPort port;
+  std::string burst = Pattern(400);
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    Feed(port.line.master(), burst);
+    auto lastByte = Clock::now();
+    port.Capture();
+    std::chrono::duration<double> latency = Clock::now() - lastByte;
+    state.SetIterationTime(latency.count());
+    latencies.push_back(latency.count() * 1e3);
+  }
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["median_ms"] = latencies[latencies.size() / 2];
+}
+
+// Each figure is the median of a few repetitions: a pseudo-terminal's
+// wake-ups vary from run to run more than the library's share does.
+BENCHMARK_TEMPLATE(Block, LibraryPort)
+    ->Name("GPSWrite")
+    ->Arg(5000)
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK_TEMPLATE(Block, RawPort)
+    ->Name("raw")
+    ->Arg(5000)
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK_TEMPLATE(Block, LibraryPort)
+    ->Name("GPSWrite")
+    ->Arg(80)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK_TEMPLATE(Block, RawPort)
+    ->Name("raw")
+    ->Arg(80)
+    ->Iterations(10)
+    ->Repetitions(3)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK_TEMPLATE(Throughput, LibraryPort)
+    ->Name("GPSWrite/flood")
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK_TEMPLATE(Throughput, RawPort)
+    ->Name("raw/flood")
+    ->Repetitions(5)
+    ->DisplayAggregatesOnly(true);
+BENCHMARK(EmptyReadCpu)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(LatencyAfterBurst)
+    ->Iterations(21)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Prints as usual, then sets each library median beside its hand-made one.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run> &runs) override {
+    for (const Run &run : runs) {
+      if (run.aggregate_name != "median") {
+        continue;
+      }
+      std::string name = run.run_name.function_name + "/" + run.run_name.args;
+      seconds_[name] = run.GetAdjustedRealTime();
+      auto rate = run.counters.find("bytes_per_second");
+      rates_[name] = rate == run.counters.end() ? 0 : double(rate->second);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    for (const char *size : {"5000", "80"}) {
+      std::string library = std::string("GPSWrite/") + size;
+      std::string raw = std::string("raw/") + size;
+      if (seconds_.count(library) && seconds_.count(raw)) {
+        std::printf("%s against %s: time ratio %.3f (goal <= 1.10)\n",
+                    library.c_str(), raw.c_str(),
+                    seconds_[library] / seconds_[raw]);
+      }
+    }
+    if (rates_["raw/flood/"] > 0) {
+      std::printf("GPSWrite/flood against raw/flood: throughput ratio %.3f "
+                  "(goal >= 0.90)\n",
+                  rates_["GPSWrite/flood/"] / rates_["raw/flood/"]);
+    }
+  }
+
+private:
+  std::map<std::string, double> seconds_, rates_;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::AddCustomContext("capture file", kCapture);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  unlink(kCapture.c_str());
+  return 0;
+}
