@@ -19,6 +19,7 @@
 
 #include "TolvaneGPS.h"
 #include "receiver/simulator.h"
+#include "utf16.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // tmpfs, so that the disk does not decide the numbers.
 const std::string kCapture = "/dev/shm/tolvane-bench.nmea";
-
-std::u16string Utf16(const std::string &ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
-}
 
 // The library's port, configured by GPSOpen.
 class LibraryPort {

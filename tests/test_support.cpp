@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
-#include <pty.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -13,25 +12,12 @@
 #include <thread>
 #include <unistd.h>
 
-FakeReceiver::FakeReceiver() {
-  char name[256];
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    throw std::runtime_error("openpty failed");
-  }
-  path_ = name;
-}
-
-FakeReceiver::~FakeReceiver() {
-  Unplug();
-  close(slave_);
-}
-
-std::u16string FakeReceiver::port() const { return Utf16(path_); }
+std::u16string FakeReceiver::port() const { return Utf16(path()); }
 
 void FakeReceiver::Send(const std::string &bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
+    ssize_t n = write(line_.master(), bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) {
       throw std::runtime_error("write to the master failed");
     }
@@ -61,23 +47,16 @@ int Waiting(int fd) {
 } // namespace
 
 bool FakeReceiver::WaitUntilHolding(int count) {
-  return WaitFor([&] { return Waiting(slave_) >= count; });
+  return WaitFor([&] { return Waiting(line_.slave()) >= count; });
 }
 
 bool FakeReceiver::WaitUntilTaken() {
-  return WaitFor([&] { return Waiting(slave_) == 0; });
-}
-
-void FakeReceiver::Unplug() {
-  if (master_ >= 0) {
-    close(master_);
-    master_ = -1;
-  }
+  return WaitFor([&] { return Waiting(line_.slave()) == 0; });
 }
 
 termios FakeReceiver::LineSettings() const {
   termios settings{};
-  tcgetattr(slave_, &settings);
+  tcgetattr(line_.slave(), &settings);
   return settings;
 }
 
@@ -96,10 +75,6 @@ TempDir::~TempDir() {
         return remove(p);
       },
       16, FTW_DEPTH | FTW_PHYS);
-}
-
-std::u16string Utf16(const std::string &ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
 }
 
 std::string ReadWhole(const std::string &path) {

@@ -5,16 +5,14 @@
 #include <string>
 #include <termios.h>
 
+#include "receiver/simulator.h"
+#include "utf16.h"
+
 // The master side of a pseudo-terminal, playing the GPS receiver; the slave's
 // path is the port the library opens.
 class FakeReceiver {
 public:
-  FakeReceiver();
-  ~FakeReceiver();
-  FakeReceiver(const FakeReceiver &) = delete;
-  FakeReceiver &operator=(const FakeReceiver &) = delete;
-
-  const std::string &path() const { return path_; }
+  const std::string &path() const { return line_.slavePath(); }
   std::u16string port() const;
 
   void Send(const std::string &bytes);
@@ -23,13 +21,11 @@ public:
   bool WaitUntilHolding(int count);
   bool WaitUntilTaken();
   // The receiver goes away: the master side closes.
-  void Unplug();
+  void Unplug() { line_.Hangup(); }
   termios LineSettings() const;
 
 private:
-  int master_ = -1;
-  int slave_ = -1; // kept open so the line outlives the library's handle
-  std::string path_;
+  gpssim::PseudoTerminal line_;
 };
 
 class TempDir {
@@ -43,7 +39,6 @@ private:
   std::string path_;
 };
 
-std::u16string Utf16(const std::string &ascii);
 std::string ReadWhole(const std::string &path);
 void WriteWhole(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);

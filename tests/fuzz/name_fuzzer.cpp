@@ -10,6 +10,7 @@
 #include "module_state.h"
 #include "names.h"
 #include "recording_platform.h"
+#include "utf16.h"
 
 namespace {
 
@@ -35,32 +36,11 @@ bool HasLoneSurrogate(const std::u16string &text) {
   return false;
 }
 
-// UTF-8 back to UTF-16, for checking the conversion against its input.
-std::u16string Utf16FromUtf8(const char *text) {
-  std::u16string out;
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
-       *p != 0;) {
-    int extra = *p >= 0xF0 ? 3 : *p >= 0xE0 ? 2 : *p >= 0xC0 ? 1 : 0;
-    char32_t code = extra == 0 ? *p : *p & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      code = (code << 6) | (p[k] & 0x3F);
-    }
-    p += extra + 1;
-    if (code >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-  }
-  return out;
-}
-
 void CheckNameHandling(const std::u16string &name) {
   static char path[kPathBytes];
   bool converted = Utf8FromUtf16(name.c_str(), path, sizeof path);
   if (converted) {
-    Require(Utf16FromUtf8(path) == name);
+    Require(Utf16(path) == name); // back again
   } else {
     Require(name.empty() || HasLoneSurrogate(name) ||
             name.size() * 3 >= kPathBytes - 1 || name.size() >= kPathBytes);

@@ -19,7 +19,8 @@ struct Options {
 // which a line with XON/XOFF consumes.
 char PatternByte(long long i);
 
-// A pseudo-terminal whose slave is the port a host opens.
+// A pseudo-terminal whose slave is the port a host opens. It keeps a slave
+// descriptor of its own, so the line stays up while hosts open and close it.
 class PseudoTerminal {
 public:
   PseudoTerminal();
@@ -29,6 +30,7 @@ public:
 
   bool ok() const { return master_ >= 0; }
   int master() const { return master_; }
+  int slave() const { return slave_; }
   const std::string &slavePath() const { return slavePath_; }
   // Waits until the host has read everything sent, or stop is set.
   void WaitUntilDrained(const std::atomic<bool> &stop) const;
@@ -37,7 +39,7 @@ public:
 
 private:
   int master_ = -1;
-  int slave_ = -1; // held so the line stays up while the host reopens it
+  int slave_ = -1;
   std::string slavePath_;
 };
 
