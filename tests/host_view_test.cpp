@@ -1,6 +1,6 @@
 // The built libTolvaneGPS.so as a host meets it: loaded at run time, bound by
 // name, and what its dynamic section promises.
-#include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <set>

@@ -2,7 +2,7 @@
 // Windows host capturing through it under Wine from a pseudo-terminal mapped
 // as COM7.
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <poll.h>
 #include <regex>
