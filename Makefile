@@ -2,10 +2,11 @@
 #            simulated receiver for a few epochs.
 # make test: installs what is missing, then builds with warnings as errors and
 #            runs the whole suite, then the same suite under ASan+UBSan.
+# make windows: the Windows DLLs, each into build/windows/<target>/.
 JOBS ?= 2
 BLOCKS ?= 5
 
-.PHONY: demo test bench deps test-release test-sanitize clean
+.PHONY: demo test windows bench deps test-release test-sanitize clean
 
 demo: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -13,6 +14,10 @@ demo: deps
 	build/tools/gpscapture --blocks $(BLOCKS) --out build/demo.nmea
 
 test: deps test-release test-sanitize
+
+windows: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target windows
 
 # make bench: the benchmarks, printed (about a minute).
 bench: deps

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Idempotent; as root it runs apt-get, otherwise it prints the line to run.
+# Idempotent; as root it runs apt-get, otherwise it prints the lines to run.
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf
-  clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64)
+  clang libclang-rt-14-dev llvm lld-16
+  g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
+  wine64 wine32:i386)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -14,11 +16,20 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# The 32-bit Wine that runs the i686 DLL's host is an i386 package.
+needs_i386=false
+for package in "${missing[@]}"; do
+  [[ $package == *:i386 ]] && needs_i386=true
+done
 if [ "$(id -u)" -ne 0 ]; then
   echo "Missing packages. Run as root:" >&2
+  $needs_i386 && echo "  dpkg --add-architecture i386 && apt-get update" >&2
   echo "  apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq "${missing[@]}"

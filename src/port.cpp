@@ -1,15 +1,16 @@
 // GPSOpen and GPSClose: the port's lifetime and its line settings.
 #include "TolvaneGPS.h"
 #include "module_state.h"
+#include "receiver_line.h"
 #include "wide_copy.h"
 
 namespace {
 
 // 4800 8N1 with XON/XOFF both ways, no hardware flow control, DTR and RTS
-// held off. Every other field keeps what the port reported.
+// held off. Every other field is the platform's starting value.
 void ApplyReceiverLineSettings(HANDLE port) {
   DCB dcb = {};
-  GetCommState(port, &dcb);
+  ReadStartingLineSettings(port, &dcb);
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = 4800;
   dcb.ByteSize = 8;
@@ -22,6 +23,7 @@ void ApplyReceiverLineSettings(HANDLE port) {
   dcb.fOutX = 1;
   dcb.fInX = 1;
   SetCommState(port, &dcb);
+  SetReceiverReadTimeouts(port);
 }
 
 void CloseHeldPort() {

@@ -25,6 +25,19 @@ void FakeReceiver::Send(const std::string &bytes) {
   }
 }
 
+std::chrono::steady_clock::time_point
+FakeReceiver::SendPaced(const std::string &bytes, unsigned baud) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  const size_t chunk = 8;
+  for (size_t sent = 0; sent < bytes.size(); sent += chunk) {
+    std::this_thread::sleep_until(
+        start + std::chrono::microseconds(sent * 10 * 1000000 / baud));
+    Send(bytes.substr(sent, chunk));
+  }
+  return Clock::now();
+}
+
 namespace {
 
 template <typename Condition> bool WaitFor(Condition done) {

@@ -2,6 +2,7 @@
 // directory, and file helpers.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <termios.h>
 
@@ -16,6 +17,10 @@ public:
   std::u16string port() const;
 
   void Send(const std::string &bytes);
+  // Sends bytes as a line at baud would carry them (ten bit times a byte)
+  // and returns when the last one went out.
+  std::chrono::steady_clock::time_point SendPaced(const std::string &bytes,
+                                                  unsigned baud);
   // Wait until the port holds at least count bytes (at most one line
   // buffer's worth), or until it has handed out everything it held.
   bool WaitUntilHolding(int count);

@@ -153,6 +153,9 @@ PseudoTerminal::PseudoTerminal() {
   char name[256];
   if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) {
     slavePath_ = name;
+    // A program started meanwhile must not hold the line up after a hang-up.
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
   } else {
     master_ = slave_ = -1;
   }

@@ -1,0 +1,13 @@
+// The steps of GPSOpen that differ from platform to platform. Each platform
+// folder supplies them in its receiver_line.cpp.
+#pragma once
+
+#include "platform.h"
+
+// Fills the settings record that GPSOpen then completes: every field it does
+// not assign comes from here.
+void ReadStartingLineSettings(HANDLE port, DCB *dcb);
+
+// Gives the port the read time-outs this platform's hosts get, right after
+// the line settings.
+void SetReceiverReadTimeouts(HANDLE port);
