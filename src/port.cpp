@@ -7,7 +7,9 @@
 namespace {
 
 // 4800 8N1 with XON/XOFF both ways, no hardware flow control, DTR and RTS
-// held off. Every other field is the platform's starting value.
+// held off, and the usual start and stop characters: a port left with other
+// ones would swallow receiver bytes, or refuse XON/XOFF when they are equal.
+// Every other field is the platform's starting value.
 void ApplyReceiverLineSettings(HANDLE port) {
   DCB dcb = {};
   ReadStartingLineSettings(port, &dcb);
@@ -22,6 +24,8 @@ void ApplyReceiverLineSettings(HANDLE port) {
   dcb.fRtsControl = RTS_CONTROL_DISABLE;
   dcb.fOutX = 1;
   dcb.fInX = 1;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
   SetCommState(port, &dcb);
   SetReceiverReadTimeouts(port);
 }

@@ -49,7 +49,7 @@ TEST_F(Core, OpenCopiesTheNameOpensStoresThenAppliesTheLine) {
   EXPECT_EQ(portSlot, kPort);
 }
 
-TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsOfWhatThePortReported) {
+TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsAndFlowCharacters) {
   DCB reported;
   std::memset(&reported, 0xA5, sizeof reported);
   platformScript.portDcb = reported;
@@ -65,9 +65,11 @@ TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsOfWhatThePortReported) {
   std::memcpy(expected + 0, &length, 4);
   std::memcpy(expected + 4, &baud, 4);
   std::memcpy(expected + 8, &flags, 4);
-  expected[18] = 8; // ByteSize
-  expected[19] = 0; // Parity
-  expected[20] = 0; // StopBits
+  expected[18] = 8;    // ByteSize
+  expected[19] = 0;    // Parity
+  expected[20] = 0;    // StopBits
+  expected[21] = 0x11; // XonChar
+  expected[22] = 0x13; // XoffChar
   const DCB &applied = platformCalls.back().dcb;
   EXPECT_EQ(std::memcmp(&applied, expected, sizeof expected), 0);
   EXPECT_EQ(applied.fOutX, 1u);

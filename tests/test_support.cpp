@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
@@ -67,10 +68,27 @@ bool FakeReceiver::WaitUntilTaken() {
   return WaitFor([&] { return Waiting(line_.slave()) == 0; });
 }
 
+bool FakeReceiver::WaitUntilRaw() {
+  return WaitFor([&] {
+    termios line;
+    return tcgetattr(line_.master(), &line) == 0 &&
+           (line.c_lflag & ICANON) == 0;
+  });
+}
+
 termios FakeReceiver::LineSettings() const {
   termios settings{};
   tcgetattr(line_.slave(), &settings);
   return settings;
+}
+
+void FakeReceiver::SetLineSettings(const termios &settings) {
+  tcsetattr(line_.slave(), TCSANOW, &settings);
+}
+
+bool FakeReceiver::HeardBack() {
+  pollfd echo = {line_.master(), POLLIN, 0};
+  return poll(&echo, 1, 0) > 0 && (echo.revents & POLLIN) != 0;
 }
 
 TempDir::TempDir() {

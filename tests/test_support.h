@@ -25,9 +25,16 @@ public:
   // buffer's worth), or until it has handed out everything it held.
   bool WaitUntilHolding(int count);
   bool WaitUntilTaken();
+  // Wait until a host has made the line raw: bytes sent before that would be
+  // changed by the terminal's line editing.
+  bool WaitUntilRaw();
   // The receiver goes away: the master side closes.
   void Unplug() { line_.Hangup(); }
   termios LineSettings() const;
+  // Leaves the port as another program might have left it.
+  void SetLineSettings(const termios &settings);
+  // Whether the host side has written anything back to the receiver.
+  bool HeardBack();
 
 private:
   gpssim::PseudoTerminal line_;

@@ -8,15 +8,18 @@
 //   fail. CTS output flow and RTS handshake both mean CRTSCTS.
 // - DTR and RTS are set with TIOCMBIC/TIOCMBIS; a device without modem lines
 //   (a pseudo-terminal answers ENOTTY) keeps the call from failing.
-// - tcsetattr() reports success when any part took effect, so the settings
-//   are read back; when they did not all take, the old ones are restored and
-//   the call fails.
+// - Raw is this layer's own rule, applied whatever else is refused. A field
+//   that termios cannot carry, or that the device does not take (tcsetattr()
+//   reports success when any part took effect, so the settings are read
+//   back), keeps the device's value, and the call fails; the rest applies.
+//   The modem lines follow the same rule.
 #include <errno.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
 #include "handles.h"
 #include "platform.h"
+#include "ports.h"
 
 namespace {
 
@@ -62,7 +65,7 @@ constexpr tcflag_t kLineControl = CSIZE | PARENB | PARODD | CSTOPB | CMSPAR |
                                   CRTSCTS | HUPCL | CLOCAL | CREAD;
 
 int TerminalOf(HANDLE file) {
-  const OpenDescriptor *descriptor = LookUpHandle(file);
+  OpenDescriptor *descriptor = LookUpHandle(file);
   return descriptor == nullptr ? -1 : descriptor->fd;
 }
 
@@ -85,63 +88,90 @@ DWORD BaudOf(speed_t code) {
   return 0;
 }
 
-// The termios a DCB asks for, starting from the port's current one.
-bool TermiosFromDcb(const DCB &dcb, termios *settings) {
-  speed_t speed;
-  if (!SpeedCode(dcb.BaudRate, &speed) || dcb.ByteSize < 5 ||
-      dcb.ByteSize > 8) {
-    return false;
-  }
-  bool xonXoff = dcb.fOutX || dcb.fInX;
-  if (xonXoff && dcb.XonChar == dcb.XoffChar) {
-    return false;
-  }
-  bool hardwareFlow =
-      dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
-  if ((hardwareFlow && CRTSCTS == 0) ||
-      dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
-      dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
-    return false;
-  }
-  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-  tcflag_t control = kSizes[dcb.ByteSize - 5] | CLOCAL | CREAD;
-  switch (dcb.Parity) {
+bool ParityFlags(BYTE parity, tcflag_t *flags) {
+  switch (parity) {
   case NOPARITY:
-    break;
+    *flags = 0;
+    return true;
   case ODDPARITY:
-    control |= PARENB | PARODD;
-    break;
+    *flags = PARENB | PARODD;
+    return true;
   case EVENPARITY:
-    control |= PARENB;
-    break;
+    *flags = PARENB;
+    return true;
   case MARKPARITY:
+    *flags = PARENB | CMSPAR | PARODD;
+    return CMSPAR != 0;
   case SPACEPARITY:
-    if (CMSPAR == 0) {
-      return false;
-    }
-    control |= PARENB | CMSPAR | (dcb.Parity == MARKPARITY ? PARODD : 0);
-    break;
+    *flags = PARENB | CMSPAR;
+    return CMSPAR != 0;
   default:
     return false;
   }
-  if (dcb.StopBits == TWOSTOPBITS) {
-    control |= CSTOPB;
-  } else if (dcb.StopBits != ONESTOPBIT) {
-    return false;
-  }
-  if (hardwareFlow) {
-    control |= CRTSCTS;
-  }
-  settings->c_cflag = (settings->c_cflag & ~kLineControl) | control;
-  settings->c_iflag &= ~kRawInputOff;
-  settings->c_iflag |= (dcb.fOutX ? IXON : 0) | (dcb.fInX ? IXOFF : 0);
+}
+
+// The raw line that every port gets, whatever else is refused.
+void MakeRaw(termios *settings) {
+  settings->c_iflag &= ~(kRawInputOff & ~(IXON | IXOFF));
   settings->c_oflag &= ~OPOST;
   settings->c_lflag &= ~kRawLocalOff;
-  settings->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
-  settings->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  settings->c_cflag = (settings->c_cflag & ~HUPCL) | CLOCAL | CREAD;
   settings->c_cc[VMIN] = 1;
   settings->c_cc[VTIME] = 0;
-  return cfsetispeed(settings, speed) == 0 && cfsetospeed(settings, speed) == 0;
+}
+
+// Writes into settings, field by field, what a DCB asks for. A field that
+// termios cannot carry keeps the value settings had; then it returns false.
+bool RequestDcb(const DCB &dcb, termios *settings) {
+  bool all = true;
+  speed_t speed;
+  if (SpeedCode(dcb.BaudRate, &speed)) {
+    cfsetispeed(settings, speed);
+    cfsetospeed(settings, speed);
+  } else {
+    all = false;
+  }
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  if (dcb.ByteSize >= 5 && dcb.ByteSize <= 8) {
+    settings->c_cflag = (settings->c_cflag & ~CSIZE) | kSizes[dcb.ByteSize - 5];
+  } else {
+    all = false;
+  }
+  tcflag_t parity;
+  if (ParityFlags(dcb.Parity, &parity)) {
+    settings->c_cflag =
+        (settings->c_cflag & ~(PARENB | PARODD | CMSPAR)) | parity;
+  } else {
+    all = false;
+  }
+  if (dcb.StopBits == ONESTOPBIT || dcb.StopBits == TWOSTOPBITS) {
+    settings->c_cflag = (settings->c_cflag & ~CSTOPB) |
+                        (dcb.StopBits == TWOSTOPBITS ? CSTOPB : 0);
+  } else {
+    all = false;
+  }
+  bool hardwareFlow =
+      dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  if (hardwareFlow && CRTSCTS == 0) {
+    all = false;
+  } else {
+    settings->c_cflag =
+        (settings->c_cflag & ~CRTSCTS) | (hardwareFlow ? CRTSCTS : 0);
+  }
+  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE ||
+      dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
+    all = false;
+  }
+  // Equal start and stop characters would make the line swallow both.
+  if ((dcb.fOutX || dcb.fInX) && dcb.XonChar == dcb.XoffChar) {
+    all = false;
+  } else {
+    settings->c_iflag = (settings->c_iflag & ~(IXON | IXOFF)) |
+                        (dcb.fOutX ? IXON : 0) | (dcb.fInX ? IXOFF : 0);
+    settings->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+    settings->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  }
+  return all;
 }
 
 bool SameSettings(const termios &a, const termios &b) {
@@ -212,31 +242,42 @@ BOOL GetCommState(HANDLE file, DCB *dcb) {
   return TRUE;
 }
 
-BOOL SetCommState(HANDLE file, DCB *dcb) {
-  int fd = TerminalOf(file);
+bool ApplyDcb(int fd, const DCB &dcb) {
   termios before;
-  if (dcb == nullptr || fd < 0 || tcgetattr(fd, &before) != 0) {
-    return FALSE;
+  if (tcgetattr(fd, &before) != 0) {
+    return false;
   }
   termios wanted = before;
-  if (!TermiosFromDcb(*dcb, &wanted)) {
-    return FALSE;
-  }
+  MakeRaw(&wanted);
+  bool all = RequestDcb(dcb, &wanted);
   termios applied;
-  if (tcsetattr(fd, TCSANOW, &wanted) != 0 || tcgetattr(fd, &applied) != 0 ||
-      !SameSettings(wanted, applied)) {
-    tcsetattr(fd, TCSANOW, &before);
-    return FALSE;
+  if (tcsetattr(fd, TCSANOW, &wanted) != 0) {
+    // Nothing took: at least leave the line raw.
+    all = false;
+    wanted = before;
+    MakeRaw(&wanted);
+    tcsetattr(fd, TCSANOW, &wanted);
   }
-  bool dtrOn = dcb->fDtrControl == DTR_CONTROL_ENABLE;
-  bool rtsOn = dcb->fRtsControl == RTS_CONTROL_ENABLE;
-  if (!SetModemLine(fd, TIOCM_DTR, dtrOn)) {
-    return FALSE;
+  if (tcgetattr(fd, &applied) != 0 || !SameSettings(wanted, applied)) {
+    all = false; // the device kept its own value for what it did not take
   }
+  bool dtrOn = dcb.fDtrControl == DTR_CONTROL_ENABLE;
+  bool rtsOn = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+  all = SetModemLine(fd, TIOCM_DTR, dtrOn) && all;
   // Under RTS handshake the driver owns RTS.
-  if (dcb->fRtsControl != RTS_CONTROL_HANDSHAKE &&
-      !SetModemLine(fd, TIOCM_RTS, rtsOn)) {
+  if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+    all = SetModemLine(fd, TIOCM_RTS, rtsOn) && all;
+  }
+  return all;
+}
+
+BOOL SetCommState(HANDLE file, DCB *dcb) {
+  OpenDescriptor *port = LookUpHandle(file);
+  if (dcb == nullptr || port == nullptr || port->fd < 0) {
     return FALSE;
   }
-  return TRUE;
+  // Kept, so that a replugged receiver gets the same line.
+  port->settings = *dcb;
+  port->hasSettings = true;
+  return ApplyDcb(port->fd, *dcb) ? TRUE : FALSE;
 }

@@ -47,7 +47,7 @@ HANDLE AdoptDescriptor(OpenDescriptor descriptor) {
   return INVALID_HANDLE_VALUE;
 }
 
-const OpenDescriptor *LookUpHandle(HANDLE handle) {
+OpenDescriptor *LookUpHandle(HANDLE handle) {
   Entry *entry = EntryFor(handle);
   return entry == nullptr ? nullptr : &entry->descriptor;
 }

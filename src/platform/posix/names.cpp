@@ -68,7 +68,10 @@ bool Utf8FromUtf16(const WCHAR *name, char *out, size_t outSize) {
   return true;
 }
 
-unsigned ComPortNumber(const WCHAR *name) {
+unsigned ComPortNumber(const WCHAR *name, bool *comForm) {
+  if (comForm != nullptr) {
+    *comForm = false;
+  }
   if (name == nullptr) {
     return 0;
   }
@@ -81,27 +84,32 @@ unsigned ComPortNumber(const WCHAR *name) {
     return 0;
   }
   const WCHAR *digits = name + 3;
-  if (digits[0] < u'1' || digits[0] > u'9') {
-    return 0; // no number, or a leading zero
-  }
   unsigned number = 0;
   size_t i = 0;
   for (; digits[i] >= u'0' && digits[i] <= u'9'; ++i) {
-    number = number * 10 + (digits[i] - u'0');
-    if (number > 256) {
-      return 0;
+    if (number <= 256) {
+      number = number * 10 + (digits[i] - u'0');
     }
   }
-  if (digits[i] == u':') {
-    ++i;
+  size_t end = digits[i] == u':' ? i + 1 : i;
+  if (i == 0 || digits[end] != 0) {
+    return 0; // "COM" alone, or more after the number: an ordinary name
   }
-  return digits[i] == 0 ? number : 0;
+  if (comForm != nullptr) {
+    *comForm = true;
+  }
+  // No leading zero, and only the ports Windows numbers.
+  return (digits[0] != u'0' && number >= 1 && number <= 256) ? number : 0;
 }
 
 bool PosixPathFromName(const WCHAR *name, char *out, size_t outSize) {
-  unsigned port = ComPortNumber(name);
-  if (port == 0) {
+  bool comForm;
+  unsigned port = ComPortNumber(name, &comForm);
+  if (!comForm) {
     return Utf8FromUtf16(name, out, outSize);
+  }
+  if (port == 0) {
+    return false; // a COM name out of range is no file in the working folder
   }
   // "/dev/ttyS" and up to three digits of port - 1.
   char digits[3];

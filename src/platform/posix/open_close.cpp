@@ -1,13 +1,18 @@
-// CreateFileW and CloseHandle over open(2) and close(2).
+// CreateFileW and CloseHandle over open(2) and close(2), and a port's
+// return after a hang-up.
 //
 // Where POSIX differs from Win32:
 // - Share mode 0 on a port is an exclusive flock() (which stops every other
 //   locker, root included, across processes) plus TIOCEXCL on terminals.
+//   Only the process that took the hold gives it up: a forked child that
+//   closes the port it inherited closes its own descriptor and nothing more.
 //   Capture files are not locked: POSIX locks are advisory and a failed lock
 //   would only lose the block.
 // - Everything is opened non-blocking, so a port without carrier or a FIFO
 //   without a reader fails or returns at once instead of hanging the caller.
 // - Descriptors are close-on-exec and never become a controlling terminal.
+// - A port whose line hangs up (a USB adapter unplugged) is closed at once
+//   and reopened by its path on a later read; its handle stays valid.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -18,8 +23,11 @@
 #include "handles.h"
 #include "names.h"
 #include "platform.h"
+#include "ports.h"
 
 namespace {
+
+constexpr int kPortFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_RDWR;
 
 int OpenFlags(DWORD desiredAccess, DWORD creationDisposition) {
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -39,7 +47,8 @@ int OpenFlags(DWORD desiredAccess, DWORD creationDisposition) {
   return creationDisposition == OPEN_EXISTING ? flags : -1;
 }
 
-bool TakeExclusively(int fd) {
+bool TakeExclusively(OpenDescriptor *descriptor) {
+  int fd = descriptor->fd;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return false;
   }
@@ -47,14 +56,43 @@ bool TakeExclusively(int fd) {
     flock(fd, LOCK_UN);
     return false;
   }
+  descriptor->exclusive = true;
+  descriptor->holder = getpid();
   return true;
 }
 
-void GiveUpExclusive(int fd) {
-  if (isatty(fd)) {
-    ioctl(fd, TIOCNXCL);
+// Closes the descriptor; the hold goes only from the process that took it,
+// since the lock and TIOCEXCL belong to the device, shared across a fork.
+void CloseDescriptor(OpenDescriptor *descriptor) {
+  int fd = descriptor->fd;
+  if (fd < 0) {
+    return;
   }
-  flock(fd, LOCK_UN);
+  if (descriptor->exclusive && descriptor->holder == getpid()) {
+    if (isatty(fd)) {
+      ioctl(fd, TIOCNXCL);
+    }
+    flock(fd, LOCK_UN);
+  }
+  descriptor->exclusive = false;
+  descriptor->fd = -1;
+  // The descriptor is gone whatever close() reports; retrying could close a
+  // number another thread has just been given.
+  close(fd);
+}
+
+// Remembers where a port came from, when the name fits.
+void KeepPath(OpenDescriptor *descriptor, const char *path) {
+  size_t length = 0;
+  while (path[length] != 0 && length < kPortPathBytes) {
+    ++length;
+  }
+  if (length == kPortPathBytes) {
+    return; // too long to keep: the port will not come back by itself
+  }
+  for (size_t i = 0; i <= length; ++i) {
+    descriptor->path[i] = path[i];
+  }
 }
 
 } // namespace
@@ -67,34 +105,33 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   if (flags == -1 || !PosixPathFromName(fileName, path, sizeof path)) {
     return INVALID_HANDLE_VALUE;
   }
-  int fd = open(path, flags, 0666);
-  if (fd < 0) {
+  OpenDescriptor descriptor = {};
+  descriptor.fd = open(path, flags, 0666);
+  if (descriptor.fd < 0) {
     return INVALID_HANDLE_VALUE;
   }
-  OpenDescriptor descriptor = {fd, false, false};
   // Only something opened for reading needs its kind known: a capture file
   // is never read, and every GPSWrite saves the system call.
   if (desiredAccess & GENERIC_READ) {
     struct stat status;
-    if (fstat(fd, &status) != 0) {
-      close(fd);
+    if (fstat(descriptor.fd, &status) != 0) {
+      close(descriptor.fd);
       return INVALID_HANDLE_VALUE;
     }
     descriptor.waitsOnLine = !S_ISREG(status.st_mode);
   }
   if (shareMode == 0 && creationDisposition == OPEN_EXISTING) {
-    if (!TakeExclusively(fd)) {
-      close(fd);
+    if (!TakeExclusively(&descriptor)) {
+      close(descriptor.fd);
       return INVALID_HANDLE_VALUE;
     }
-    descriptor.exclusive = true;
+    if (descriptor.waitsOnLine && (flags & O_ACCMODE) == O_RDWR) {
+      KeepPath(&descriptor, path);
+    }
   }
   HANDLE handle = AdoptDescriptor(descriptor);
   if (handle == INVALID_HANDLE_VALUE) {
-    if (descriptor.exclusive) {
-      GiveUpExclusive(fd);
-    }
-    close(fd);
+    CloseDescriptor(&descriptor);
   }
   return handle;
 }
@@ -104,10 +141,27 @@ BOOL CloseHandle(HANDLE object) {
   if (!ReleaseHandle(object, &descriptor)) {
     return FALSE;
   }
-  if (descriptor.exclusive) {
-    GiveUpExclusive(descriptor.fd);
+  CloseDescriptor(&descriptor);
+  return TRUE;
+}
+
+void DropHungUpLine(OpenDescriptor *port) { CloseDescriptor(port); }
+
+bool ReopenPort(OpenDescriptor *port) {
+  if (port->fd >= 0 || port->path[0] == 0) {
+    return port->fd >= 0;
   }
-  // The descriptor is gone whatever close() reports; retrying could close a
-  // number another thread has just been given.
-  return close(descriptor.fd) == 0 ? TRUE : FALSE;
+  port->fd = open(port->path, kPortFlags);
+  if (port->fd < 0) {
+    return false;
+  }
+  if (!isatty(port->fd) || !TakeExclusively(port)) {
+    close(port->fd);
+    port->fd = -1;
+    return false;
+  }
+  if (port->hasSettings) {
+    ApplyDcb(port->fd, port->settings);
+  }
+  return true;
 }

@@ -4,22 +4,37 @@
 // when the asked count has arrived, when the line has been quiet for the
 // interval after at least one byte, or when the total time has passed. It
 // waits in poll() on the monotonic clock, so a signal neither restarts the
-// clock nor makes it spin. A line that hangs up (the receiver was unplugged)
-// ends the read at once with the bytes already received; the next read on it
-// fails at once.
+// clock nor makes it spin.
+//
+// A line that hangs up (the receiver was unplugged) ends the read at once
+// with the bytes already received, and its descriptor is closed. Every later
+// read of that handle tries to open the port's path again, every 100 ms,
+// and otherwise waits out the total time without using the CPU, as a silent
+// line does: a host's capture loop never spins, and picks up the receiver
+// again as soon as it is back.
+//
+// A write gives up when it has not finished within kWriteStallMs, whatever
+// signals arrive meanwhile. SIGPIPE and SIGXFSZ raised by the write itself
+// (a FIFO's reader gone, the host's file size limit) are held back in the
+// calling thread and taken out again, so they never reach the host; the
+// write just fails.
 #include <errno.h>
 #include <limits.h>
 #include <poll.h>
+#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "handles.h"
 #include "platform.h"
+#include "ports.h"
 
 namespace {
 
-// How long a write may make no progress (a full pipe, a port held by XOFF).
-constexpr int kWriteStallMs = 2000;
+// The longest a whole write may take (a full pipe, a port held by XOFF).
+constexpr int64_t kWriteStallNs = int64_t{2000} * 1000000;
+// How often a read on a dropped port looks for it again.
+constexpr int64_t kReplugPollNs = int64_t{100} * 1000000;
 
 int64_t NowNs() {
   timespec now;
@@ -33,15 +48,22 @@ int CeilMs(int64_t ns) {
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-BOOL ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
-  const int64_t totalDeadline =
-      NowNs() + int64_t{kPortReadTimeouts.ReadTotalTimeoutConstant} * 1000000;
+// Sleeps until the monotonic clock reaches when; signals do not cut it short.
+void SleepUntil(int64_t when) {
+  for (int64_t now = NowNs(); now < when; now = NowNs()) {
+    poll(nullptr, 0, CeilMs(when - now));
+  }
+}
+
+// Reads until wanted bytes, the quiet gap after a byte, or totalDeadline.
+// Sets *hungUp when the line went away.
+void ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got,
+              int64_t totalDeadline, bool *hungUp) {
   const int64_t quietGap =
       int64_t{kPortReadTimeouts.ReadIntervalTimeout} * 1000000;
   int64_t lastByte = 0;
   DWORD count = 0;
-  bool lineDown = false;
-  while (count < wanted && !lineDown) {
+  while (count < wanted && !*hungUp) {
     int64_t deadline = totalDeadline;
     if (count > 0 && lastByte + quietGap < deadline) {
       deadline = lastByte + quietGap;
@@ -53,14 +75,14 @@ BOOL ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
     pollfd line = {fd, POLLIN, 0};
     int ready = poll(&line, 1, CeilMs(deadline - now));
     if (ready < 0) {
-      lineDown = errno != EINTR;
+      *hungUp = errno != EINTR;
       continue;
     }
     if (ready == 0) {
       continue;
     }
     if ((line.revents & POLLIN) == 0) {
-      lineDown = true; // POLLHUP, POLLERR or POLLNVAL with nothing to read
+      *hungUp = true; // POLLHUP, POLLERR or POLLNVAL with nothing to read
       continue;
     }
     // Read even when poll also reported a hang-up: what the line still holds
@@ -70,11 +92,35 @@ BOOL ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
       count += static_cast<DWORD>(n);
       lastByte = NowNs();
     } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-      lineDown = true; // end of file after "readable", or EIO
+      *hungUp = true; // end of file after "readable", or EIO
     }
   }
   *got = count;
-  return (count > 0 || !lineDown) ? TRUE : FALSE;
+}
+
+BOOL ReadPort(OpenDescriptor *port, BYTE *buffer, DWORD wanted, DWORD *got) {
+  const int64_t deadline =
+      NowNs() + int64_t{kPortReadTimeouts.ReadTotalTimeoutConstant} * 1000000;
+  for (int64_t nextTry = NowNs();; nextTry += kReplugPollNs) {
+    if (port->fd < 0) {
+      SleepUntil(nextTry < deadline ? nextTry : deadline);
+      if (NowNs() >= deadline) {
+        return FALSE; // still unplugged
+      }
+      if (!ReopenPort(port)) {
+        continue;
+      }
+    }
+    bool hungUp = false;
+    ReadLine(port->fd, buffer, wanted, got, deadline, &hungUp);
+    if (!hungUp) {
+      return TRUE;
+    }
+    DropHungUpLine(port);
+    if (*got > 0) {
+      return TRUE; // the block ends at once with what it had
+    }
+  }
 }
 
 BOOL ReadPlain(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
@@ -94,13 +140,71 @@ BOOL ReadPlain(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
   return TRUE;
 }
 
-bool WaitWritable(int fd) {
-  pollfd out = {fd, POLLOUT, 0};
-  int ready;
-  do {
-    ready = poll(&out, 1, kWriteStallMs);
-  } while (ready < 0 && errno == EINTR);
-  return ready > 0 && (out.revents & POLLOUT) != 0;
+// True once the descriptor can take more, or has an error or hang-up for
+// the next write to report (a FIFO whose reader left: EPIPE).
+bool WaitWritable(int fd, int64_t deadline) {
+  for (int64_t now = NowNs(); now < deadline; now = NowNs()) {
+    pollfd out = {fd, POLLOUT, 0};
+    int ready = poll(&out, 1, CeilMs(deadline - now));
+    if (ready > 0) {
+      return true;
+    }
+    if (ready < 0 && errno != EINTR) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool WriteAll(int fd, const BYTE *bytes, DWORD count, DWORD *written) {
+  const int64_t deadline = NowNs() + kWriteStallNs;
+  while (*written < count) {
+    ssize_t n = write(fd, bytes + *written, count - *written);
+    if (n > 0) {
+      *written += static_cast<DWORD>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!WaitWritable(fd, deadline)) {
+        return false;
+      }
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// SIGPIPE and SIGXFSZ, held back in this thread only while a write runs.
+struct HeldSignals {
+  sigset_t previousMask;
+  sigset_t pendingBefore;
+};
+
+void HoldWriteSignals(HeldSignals *held) {
+  sigset_t writeSignals;
+  sigemptyset(&writeSignals);
+  sigaddset(&writeSignals, SIGPIPE);
+  sigaddset(&writeSignals, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &writeSignals, &held->previousMask);
+  sigpending(&held->pendingBefore);
+}
+
+// Takes out what the write raised (never one the host already had
+// pending), then restores the thread's mask.
+void ReleaseWriteSignals(const HeldSignals &held) {
+  sigset_t pendingNow;
+  sigpending(&pendingNow);
+  const int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
+  for (int number : kWriteSignals) {
+    if (sigismember(&pendingNow, number) &&
+        !sigismember(&held.pendingBefore, number)) {
+      sigset_t one;
+      sigemptyset(&one);
+      sigaddset(&one, number);
+      const timespec now = {0, 0};
+      sigtimedwait(&one, nullptr, &now);
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &held.previousMask, nullptr);
 }
 
 } // namespace
@@ -110,13 +214,13 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
   DWORD ignored;
   DWORD *got = bytesRead != nullptr ? bytesRead : &ignored;
   *got = 0;
-  const OpenDescriptor *descriptor = LookUpHandle(file);
+  OpenDescriptor *descriptor = LookUpHandle(file);
   if (descriptor == nullptr || buffer == nullptr) {
     return FALSE;
   }
   BYTE *bytes = static_cast<BYTE *>(buffer);
   return descriptor->waitsOnLine
-             ? ReadLine(descriptor->fd, bytes, bytesToRead, got)
+             ? ReadPort(descriptor, bytes, bytesToRead, got)
              : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
 }
 
@@ -126,22 +230,14 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
   DWORD *written = bytesWritten != nullptr ? bytesWritten : &ignored;
   *written = 0;
   const OpenDescriptor *descriptor = LookUpHandle(file);
-  if (descriptor == nullptr || (buffer == nullptr && bytesToWrite > 0)) {
+  if (descriptor == nullptr || descriptor->fd < 0 ||
+      (buffer == nullptr && bytesToWrite > 0)) {
     return FALSE;
   }
-  const BYTE *bytes = static_cast<const BYTE *>(buffer);
-  while (*written < bytesToWrite) {
-    ssize_t n =
-        write(descriptor->fd, bytes + *written, bytesToWrite - *written);
-    if (n > 0) {
-      *written += static_cast<DWORD>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      if (!WaitWritable(descriptor->fd)) {
-        return FALSE;
-      }
-    } else if (n == 0 || errno != EINTR) {
-      return FALSE;
-    }
-  }
-  return TRUE;
+  HeldSignals held;
+  HoldWriteSignals(&held);
+  bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
+                       bytesToWrite, written);
+  ReleaseWriteSignals(held);
+  return done ? TRUE : FALSE;
 }
