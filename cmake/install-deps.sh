@@ -7,7 +7,8 @@ packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev binutils pkg
   clang libclang-rt-14-dev llvm lld-16
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine64 wine32:i386)
+  wine64 wine32:i386
+  g++-arm-linux-gnueabi g++-arm-linux-gnueabihf qemu-user)
 
 missing=()
 for package in "${packages[@]}"; do

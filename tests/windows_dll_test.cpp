@@ -1,17 +1,10 @@
-// Each TolvaneGPS.dll as Windows sees it: its headers, export and import
-// tables read from the binary, and under Wine a Windows host capturing
+// Each desktop TolvaneGPS.dll as Windows sees it: its headers, export and
+// import tables read from the binary, and under Wine a Windows host capturing
 // through it from a pseudo-terminal mapped as COM7.
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <map>
-#include <poll.h>
-#include <regex>
-#include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,14 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include "pe_support.h"
 #include "receiver/nmea.h"
 #include "test_support.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Exports = std::map<int, std::string>;
-using Imports = std::map<std::string, std::vector<std::string>>;
 
 struct WindowsTarget {
   const char *name; // build/windows/<name>
@@ -57,68 +49,6 @@ std::string DllOf(const WindowsTarget &target) {
   return TargetDir(target) + "/TolvaneGPS.dll";
 }
 
-// What llvm-readobj and llvm-objdump tell of a PE image.
-struct PeImage {
-  std::string machine; // "0x8664"
-  int relocations = 0; // base relocations, padding not counted
-  std::string dllName; // the export directory's name
-  std::string ordinalBase;
-  Exports exports; // ordinal -> name
-  Imports imports; // DLL -> names, "#n" for an import by ordinal
-  long size = 0;
-};
-
-PeImage ReadPe(const std::string &path) {
-  PeImage image;
-  std::string headers = RunCommand(LLVM_READOBJ " --file-headers "
-                                                "--coff-basereloc " +
-                                   path);
-  std::smatch match;
-  if (std::regex_search(headers, match,
-                        std::regex(R"(Machine: \S+ \((0x[0-9A-F]+)\))"))) {
-    image.machine = match[1];
-  }
-  std::regex relocation(R"(Type: (\w+))");
-  for (std::sregex_iterator i(headers.begin(), headers.end(), relocation), end;
-       i != end; ++i) {
-    image.relocations += (*i)[1] != "ABSOLUTE";
-  }
-
-  std::istringstream lines(RunCommand(LLVM_OBJDUMP " -p " + path));
-  std::string line, dll;
-  bool inExports = false;
-  while (std::getline(lines, line)) {
-    if (std::regex_search(line, match, std::regex(R"(^\s+DLL Name: (\S+))"))) {
-      dll = match[1];
-      image.imports[dll];
-    } else if (line.rfind("Export Table:", 0) == 0) {
-      inExports = true;
-      dll.clear();
-    } else if (std::regex_match(line, match,
-                                std::regex(R"(^ DLL name: (\S+))"))) {
-      image.dllName = match[1];
-    } else if (std::regex_match(line, match,
-                                std::regex(R"(^ Ordinal base: (\d+))"))) {
-      image.ordinalBase = match[1];
-    } else if (inExports &&
-               std::regex_match(
-                   line, match,
-                   std::regex(R"(^\s+(\d+)\s+0x[0-9a-f]+\s+(\S+))"))) {
-      image.exports[std::stoi(match[1])] = match[2];
-    } else if (!dll.empty() &&
-               std::regex_match(line, match,
-                                std::regex(R"(^\s+(\d+)\s*(\S*)$)"))) {
-      std::string name = match[2];
-      image.imports[dll].push_back(name.empty() ? "#" + match[1].str() : name);
-    } else if (line.empty() || line.rfind("  lookup", 0) == 0) {
-      dll.clear();
-    }
-  }
-  struct stat status;
-  image.size = stat(path.c_str(), &status) == 0 ? status.st_size : -1;
-  return image;
-}
-
 class WindowsDll : public testing::TestWithParam<WindowsTarget> {};
 
 TEST_P(WindowsDll, IsASmallRelocatableImageForItsMachine) {
@@ -135,15 +65,8 @@ TEST_P(WindowsDll, ExportsTheSevenItemsUnderThePlatformsOwnNames) {
   PeImage image = ReadPe(DllOf(GetParam()));
   EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
   EXPECT_EQ(image.ordinalBase, "1");
-  EXPECT_EQ(image.exports, (Exports{
-                               {1, "GPSOpen"},
-                               {2, "GPSWrite"},
-                               {3, "GPSClose"},
-                               {4, GetParam().constructor},
-                               {5, GetParam().assignment},
-                               {6, "?fnTolvaneGPS@@YAHXZ"},
-                               {7, "?nTolvaneGPS@@3HA"},
-                           }));
+  EXPECT_EQ(image.exports,
+            SevenExports(GetParam().constructor, GetParam().assignment));
 }
 
 TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
@@ -157,98 +80,29 @@ INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
                          testing::ValuesIn(kDesktopTargets),
                          [](const auto &info) { return info.param.name; });
 
-// A Windows host under Wine, driven one command at a time: "w" captures the
-// next block, "c" closes. Its answers are read line by line.
-class WineHost {
+// A Windows host under Wine in the test's prefix, with COM7 mapped to the
+// receiver; "w" captures the next block, "c" closes.
+class WineHost : public ScriptedHost {
 public:
-  WineHost(const WindowsTarget &target, const std::string &dir) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) {
-      return;
-    }
+  WineHost(const WindowsTarget &target, const std::string &dir)
+      : ScriptedHost(WineCommand(target, dir)) {}
+  ~WineHost() {
+    std::system("WINEPREFIX='" WINE_PREFIX "' '" WINESERVER "' -k");
+  }
+
+private:
+  static std::vector<std::string> WineCommand(const WindowsTarget &target,
+                                              const std::string &dir) {
+    setenv("WINEPREFIX", WINE_PREFIX, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     std::string windowsDir = "Z:" + dir;
     for (char &c : windowsDir) {
       c = c == '/' ? '\\' : c;
     }
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      // The wineserver inherits this too: a hang-up makes it dump its state.
-      int quiet = open("/dev/null", O_WRONLY);
-      dup2(quiet, 2);
-      setenv("WINEPREFIX", WINE_PREFIX, 1);
-      setenv("WINEDEBUG", "-all", 1);
-      setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-      std::string host = TargetDir(target) + "/wine_host.exe";
-      execl(target.wine, target.wine, host.c_str(), "COM7", windowsDir.c_str(),
-            static_cast<char *>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
+    return {target.wine, TargetDir(target) + "/wine_host.exe", "COM7",
+            windowsDir};
   }
-
-  ~WineHost() {
-    close(in_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-    std::system("WINEPREFIX='" WINE_PREFIX "' '" WINESERVER "' -k");
-  }
-
-  // Sends a command and returns the host's answer.
-  std::string Ask(const char *command) {
-    std::string line = std::string(command) + "\n";
-    if (write(in_, line.data(), line.size()) !=
-        static_cast<ssize_t>(line.size())) {
-      return "";
-    }
-    return NextLine();
-  }
-
-  // The next line the host prints, or "" after 30 s or at its end.
-  std::string NextLine() {
-    while (buffer_.find('\n') == std::string::npos) {
-      pollfd ready = {out_, POLLIN, 0};
-      char chunk[256];
-      ssize_t n = 0;
-      if (poll(&ready, 1, 30000) <= 0 || (n = read(out_, chunk, 256)) <= 0) {
-        return "";
-      }
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-    size_t end = buffer_.find('\n');
-    std::string line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back(); // Windows line ends
-    }
-    return line;
-  }
-
-  // The CPU seconds the host process has used so far.
-  double CpuSeconds() const {
-    std::string stat = ReadWhole("/proc/" + std::to_string(pid_) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      ticks += (i == 14 || i == 15) ? std::stol(field) : 0; // utime, stime
-    }
-    return static_cast<double>(ticks) /
-           static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
-
-private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  std::string buffer_;
 };
 
 std::string Block(int number) {

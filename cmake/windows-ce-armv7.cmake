@@ -1,0 +1,8 @@
+# Windows Embedded Compact 2013 (CE 8.00), which runs only Thumb-2 code and
+# loads only images made for its own version, subsystem 8.00.
+set(TOLVANE_CE_TARGET ce-armv7)
+set(TOLVANE_CE_MACHINE 0x1c4)
+set(TOLVANE_CE_SUBSYSTEM 8.00)
+set(TOLVANE_CE_GCC arm-linux-gnueabihf)
+set(TOLVANE_CE_FLAGS "-mthumb -march=armv7-a -mfpu=vfpv3") # VFPv3-D32, as required
+include(${CMAKE_CURRENT_LIST_DIR}/windows-ce.cmake)

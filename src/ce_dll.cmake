@@ -1,0 +1,37 @@
+# TolvaneGPS.dll for Windows CE on ARM. Debian has no toolchain that writes
+# ARM-mode PE, so the core is compiled and linked by the ARM cross gcc into
+# an ELF image at a fixed base with its relocations kept, and pe_writer (a
+# host tool of ours, passed in as TOLVANE_PE_WRITER) makes the DLL of it.
+set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QAA@XZ")
+set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z")
+configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
+
+add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} skeleton.cpp
+  dllmain.cpp platform/ce/receiver_line.cpp platform/ce/coredll.cpp
+  platform/ce/memset.cpp)
+target_include_directories(TolvaneGPS_elf PRIVATE
+  ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/ce)
+# No runtime, no unwind tables, nothing position-independent; absolute
+# addresses only in whole words (no movw/movt pairs), which the image's base
+# relocations can name.
+target_compile_options(TolvaneGPS_elf PRIVATE -Os -ffreestanding
+  -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
+  -fno-stack-protector -fno-pic -fno-threadsafe-statics -mword-relocations
+  -fno-tree-loop-distribute-patterns) # or memset would call itself
+target_link_options(TolvaneGPS_elf PRIVATE -nostdlib -static
+  -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/ce-image.ld -Wl,--emit-relocs
+  -Wl,--fix-v4bx -Wl,--build-id=none)
+set_target_properties(TolvaneGPS_elf PROPERTIES
+  LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)
+
+set(TOLVANE_DLL ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/TolvaneGPS.dll)
+add_custom_command(OUTPUT ${TOLVANE_DLL}
+  COMMAND ${TOLVANE_PE_WRITER} --machine ${TOLVANE_CE_MACHINE}
+          --subsystem ${TOLVANE_CE_SUBSYSTEM}
+          --def ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def
+          --import COREDLL.dll=coredllImports
+          $<TARGET_FILE:TolvaneGPS_elf> ${TOLVANE_DLL}
+  DEPENDS TolvaneGPS_elf ${TOLVANE_PE_WRITER}
+  COMMENT "Writing the ${TOLVANE_CE_TARGET} PE image")
+add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})

@@ -1,0 +1,104 @@
+// The part of the Win32 API that the library calls, for platforms without
+// <windows.h>: the POSIX layer implements it, and on Windows CE the device's
+// COREDLL.dll does. The names, types and layouts follow the Win32 headers.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+typedef uint32_t DWORD;
+typedef uint16_t WORD;
+typedef uint8_t BYTE;
+typedef int BOOL;
+typedef char16_t WCHAR;
+typedef void *HANDLE;
+typedef void *HINSTANCE;
+typedef void *LPVOID;
+
+// One calling convention on every processor these builds are for.
+#define WINAPI
+
+#define TRUE 1
+#define FALSE 0
+
+// 0 means "no handle"; all ones is what a failed open returns.
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_NORMAL 0x80u
+
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define MARKPARITY 3
+#define SPACEPARITY 4
+#define ONESTOPBIT 0
+#define ONE5STOPBITS 1
+#define TWOSTOPBITS 2
+#define DTR_CONTROL_DISABLE 0
+#define DTR_CONTROL_ENABLE 1
+#define DTR_CONTROL_HANDSHAKE 2
+#define RTS_CONTROL_DISABLE 0
+#define RTS_CONTROL_ENABLE 1
+#define RTS_CONTROL_HANDSHAKE 2
+#define RTS_CONTROL_TOGGLE 3
+
+struct SECURITY_ATTRIBUTES;
+struct OVERLAPPED;
+
+// Same field order, widths and 28-byte size as the Win32 record.
+typedef struct DCB {
+  DWORD DCBlength;
+  DWORD BaudRate;
+  DWORD fBinary : 1;
+  DWORD fParity : 1;
+  DWORD fOutxCtsFlow : 1;
+  DWORD fOutxDsrFlow : 1;
+  DWORD fDtrControl : 2;
+  DWORD fDsrSensitivity : 1;
+  DWORD fTXContinueOnXoff : 1;
+  DWORD fOutX : 1;
+  DWORD fInX : 1;
+  DWORD fErrorChar : 1;
+  DWORD fNull : 1;
+  DWORD fRtsControl : 2;
+  DWORD fAbortOnError : 1;
+  DWORD fDummy2 : 17;
+  WORD wReserved;
+  WORD XonLim;
+  WORD XoffLim;
+  BYTE ByteSize;
+  BYTE Parity;
+  BYTE StopBits;
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+  WORD wReserved1;
+} DCB;
+static_assert(sizeof(DCB) == 28, "DCB must keep the Win32 layout");
+
+// Win32 read time-outs, in milliseconds.
+typedef struct COMMTIMEOUTS {
+  DWORD ReadIntervalTimeout;
+  DWORD ReadTotalTimeoutMultiplier;
+  DWORD ReadTotalTimeoutConstant;
+  DWORD WriteTotalTimeoutMultiplier;
+  DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS;
+
+HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
+                   SECURITY_ATTRIBUTES *securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes,
+                   HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
+              OVERLAPPED *overlapped);
+BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
+               DWORD *bytesWritten, OVERLAPPED *overlapped);
+BOOL CloseHandle(HANDLE object);
+BOOL GetCommState(HANDLE file, DCB *dcb);
+BOOL SetCommState(HANDLE file, DCB *dcb);

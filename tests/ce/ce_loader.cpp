@@ -1,0 +1,245 @@
+// A Windows CE loader in miniature, for the CE DLLs on an emulated ARM CPU:
+// an ARM Linux program run under qemu-arm. It maps the DLL away from its
+// preferred base, applies its base relocations, binds its COREDLL.dll
+// ordinals to this project's POSIX layer (so the device binary captures
+// through the same code as the .so), calls DllMain and checks the seven
+// exports, then captures as the test commands:
+//
+//   ce_loader DLL PORT DIR   opens PORT and prints "opened" and the settings
+//                            record handed to SetCommState, then reads:
+//   w NAME                   GPSWrite(DIR/NAME); prints "wrote NAME"
+//   c                        GPSClose; prints "closed"
+//
+// "FAIL what" and exit status 1 report a fault.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mman.h>
+#include <vector>
+
+#include "platform.h"
+#include "utf16.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string &what) {
+  std::printf("FAIL %s\n", what.c_str());
+  std::exit(1);
+}
+
+template <typename T> T Read(const uint8_t *at) {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+// COREDLL.dll's ordinals, as the DLL may import them.
+DCB recordedSettings;
+
+BOOL RecordingSetCommState(HANDLE port, DCB *dcb) {
+  std::memcpy(&recordedSettings, dcb, sizeof recordedSettings);
+  return SetCommState(port, dcb);
+}
+
+void *StandInFor(uint32_t ordinal) {
+  switch (ordinal) {
+  case 168:
+    return reinterpret_cast<void *>(&CreateFileW);
+  case 118:
+    return reinterpret_cast<void *>(&RecordingSetCommState);
+  case 553:
+    return reinterpret_cast<void *>(&CloseHandle);
+  case 170:
+    return reinterpret_cast<void *>(&ReadFile);
+  case 171:
+    return reinterpret_cast<void *>(&WriteFile);
+  default:
+    Fail("import of COREDLL.dll ordinal " + std::to_string(ordinal));
+  }
+}
+
+struct Loaded {
+  uint8_t *base;
+  uint32_t exportRva;
+};
+
+Loaded Load(const std::string &path) {
+  FILE *in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    Fail("cannot read " + path);
+  }
+  std::vector<uint8_t> file;
+  for (int c; (c = std::fgetc(in)) != EOF;) {
+    file.push_back(static_cast<uint8_t>(c));
+  }
+  std::fclose(in);
+  const uint8_t *pe = file.data() + Read<uint32_t>(file.data() + 0x3C);
+  const uint8_t *optional = pe + 24;
+  if (Read<uint32_t>(pe) != 0x4550 || Read<uint16_t>(optional) != 0x10B) {
+    Fail("not a PE32 image");
+  }
+  const uint32_t preferred = Read<uint32_t>(optional + 28);
+  const uint32_t imageSize = Read<uint32_t>(optional + 56);
+
+  // Keep the preferred base busy, so the image must be relocated.
+  void *busy = mmap(reinterpret_cast<void *>(preferred), imageSize, PROT_NONE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  auto *base = static_cast<uint8_t *>(mmap(nullptr, imageSize,
+                                           PROT_READ | PROT_WRITE | PROT_EXEC,
+                                           MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (busy == MAP_FAILED || base == MAP_FAILED ||
+      reinterpret_cast<uintptr_t>(base) == preferred) {
+    Fail("mapping away from the preferred base");
+  }
+  std::memcpy(base, file.data(), Read<uint32_t>(optional + 60));
+  const uint16_t sections = Read<uint16_t>(pe + 6);
+  const uint8_t *table = optional + Read<uint16_t>(pe + 20);
+  for (unsigned i = 0; i < sections; ++i) {
+    const uint8_t *section = table + 40 * i;
+    uint32_t rva = Read<uint32_t>(section + 12);
+    uint32_t rawSize = Read<uint32_t>(section + 16);
+    uint32_t rawAt = Read<uint32_t>(section + 20);
+    uint32_t virtualSize = Read<uint32_t>(section + 8);
+    std::memcpy(base + rva, file.data() + rawAt,
+                rawSize < virtualSize ? rawSize : virtualSize);
+  }
+
+  const uint8_t *directories = optional + 96;
+  const uint32_t delta =
+      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) - preferred);
+  uint32_t relocAt = Read<uint32_t>(directories + 5 * 8);
+  const uint32_t relocEnd = relocAt + Read<uint32_t>(directories + 5 * 8 + 4);
+  int relocated = 0;
+  while (relocAt < relocEnd) {
+    uint32_t page = Read<uint32_t>(base + relocAt);
+    uint32_t blockSize = Read<uint32_t>(base + relocAt + 4);
+    for (uint32_t at = 8; at < blockSize; at += 2) {
+      uint16_t entry = Read<uint16_t>(base + relocAt + at);
+      if (entry >> 12 == 3) { // HIGHLOW
+        uint8_t *word = base + page + (entry & 0xFFF);
+        uint32_t value = Read<uint32_t>(word) + delta;
+        std::memcpy(word, &value, 4);
+        ++relocated;
+      } else if (entry >> 12 != 0) { // 0 pads a block
+        Fail("base relocation type " + std::to_string(entry >> 12));
+      }
+    }
+    relocAt += blockSize;
+  }
+  if (relocated == 0) {
+    Fail("no base relocations");
+  }
+
+  for (uint32_t at = Read<uint32_t>(directories + 8);
+       Read<uint32_t>(base + at + 12) != 0; at += 20) {
+    const char *library =
+        reinterpret_cast<const char *>(base + Read<uint32_t>(base + at + 12));
+    if (std::strcmp(library, "COREDLL.dll") != 0) {
+      Fail(std::string("import from ") + library);
+    }
+    uint32_t lookup = Read<uint32_t>(base + at);
+    uint32_t slots = Read<uint32_t>(base + at + 16);
+    for (uint32_t i = 0;; i += 4) {
+      uint32_t entry = Read<uint32_t>(base + lookup + i);
+      if (entry == 0) {
+        break;
+      }
+      if ((entry & 0x80000000u) == 0) {
+        Fail("an import by name");
+      }
+      void *standIn = StandInFor(entry & 0xFFFF);
+      std::memcpy(base + slots + i, &standIn, sizeof standIn);
+    }
+  }
+  __builtin___clear_cache(reinterpret_cast<char *>(base),
+                          reinterpret_cast<char *>(base + imageSize));
+
+  using Entry = BOOL (*)(HINSTANCE, DWORD, LPVOID);
+  auto dllMain = reinterpret_cast<Entry>(base + Read<uint32_t>(optional + 16));
+  if (dllMain(base, 1 /* process attach */, nullptr) != TRUE) {
+    Fail("DllMain");
+  }
+  return {base, Read<uint32_t>(directories)};
+}
+
+// The same address by name and by ordinal, or a failure.
+void *Bind(const Loaded &dll, const char *name, uint32_t ordinal) {
+  const uint8_t *exports = dll.base + dll.exportRva;
+  uint32_t ordinalBase = Read<uint32_t>(exports + 16);
+  uint32_t functions = Read<uint32_t>(exports + 28);
+  uint32_t names = Read<uint32_t>(exports + 32);
+  uint32_t nameOrdinals = Read<uint32_t>(exports + 36);
+  void *byOrdinal = dll.base + Read<uint32_t>(dll.base + functions +
+                                              4 * (ordinal - ordinalBase));
+  for (uint32_t i = 0; i < Read<uint32_t>(exports + 24); ++i) {
+    const char *exported = reinterpret_cast<const char *>(
+        dll.base + Read<uint32_t>(dll.base + names + 4 * i));
+    if (std::strcmp(exported, name) == 0) {
+      uint16_t index = Read<uint16_t>(dll.base + nameOrdinals + 2 * i);
+      void *byName =
+          dll.base + Read<uint32_t>(dll.base + functions + 4 * index);
+      if (byName == byOrdinal) {
+        return byName;
+      }
+    }
+  }
+  Fail(std::string("binding ") + name + " by name and by ordinal");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 4) {
+    Fail("usage: ce_loader DLL PORT DIR");
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  Loaded dll = Load(argv[1]);
+  using NameCall = int (*)(const char16_t *);
+  using PlainCall = int (*)();
+  auto gpsOpen = reinterpret_cast<NameCall>(Bind(dll, "GPSOpen", 1));
+  auto gpsWrite = reinterpret_cast<NameCall>(Bind(dll, "GPSWrite", 2));
+  auto gpsClose = reinterpret_cast<PlainCall>(Bind(dll, "GPSClose", 3));
+  // On ARM a member takes this in r0, like a plain first argument.
+  auto construct = reinterpret_cast<void (*)(void *)>(
+      Bind(dll, "??0CTolvaneGPS@@QAA@XZ", 4));
+  auto assign = reinterpret_cast<void *(*)(void *, const void *)>(
+      Bind(dll, "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z", 5));
+  auto fn = reinterpret_cast<PlainCall>(Bind(dll, "?fnTolvaneGPS@@YAHXZ", 6));
+  auto *n = static_cast<int *>(Bind(dll, "?nTolvaneGPS@@3HA", 7));
+  char objects[2];
+  construct(&objects[0]);
+  construct(&objects[1]);
+  if (assign(&objects[0], &objects[1]) != &objects[0] || fn() != 42 ||
+      *n != 0) {
+    Fail("the skeleton items");
+  }
+  *n = 1234;
+
+  if (gpsOpen(Utf16(argv[2]).c_str()) != 999) {
+    Fail("GPSOpen");
+  }
+  const auto *record = reinterpret_cast<const uint8_t *>(&recordedSettings);
+  std::printf("opened");
+  for (size_t i = 0; i < sizeof recordedSettings; ++i) {
+    std::printf(" %02x", record[i]);
+  }
+  std::printf("\n");
+  for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
+    std::string command(line, std::strcspn(line, "\n"));
+    if (command.rfind("w ", 0) == 0) {
+      std::string name = command.substr(2);
+      if (gpsWrite(Utf16(std::string(argv[3]) + "/" + name).c_str()) != 999) {
+        Fail("GPSWrite");
+      }
+      std::printf("wrote %s\n", name.c_str());
+    } else if (command == "c") {
+      if (gpsClose() != 999 || *n != 1234) {
+        Fail("GPSClose");
+      }
+      std::printf("closed\n");
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,179 @@
+// The Windows CE DLLs: their headers and tables read from each binary, and
+// each run on emulated ARM CPUs of the kinds CE devices carry, loaded by a
+// small CE loader under qemu-arm against a pseudo-terminal.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "../src/platform/win32_subset.h"
+#include "pe_support.h"
+#include "test_support.h"
+
+namespace {
+
+struct CeTarget {
+  const char *name; // build/windows/<name>
+  const char *machine;
+  const char *subsystem; // Windows CE GUI, and its version
+};
+
+const CeTarget kCeTargets[] = {{"ce-armv4", "0x1C0", "9 3.0"},
+                               {"ce-armv7", "0x1C4", "9 8.0"}};
+
+void PrintTo(const CeTarget &target, std::ostream *out) { *out << target.name; }
+
+std::string DllOf(const std::string &target) {
+  return std::string(WINDOWS_DIR "/") + target + "/TolvaneGPS.dll";
+}
+
+class CeDll : public testing::TestWithParam<CeTarget> {};
+
+TEST_P(CeDll, IsASmallRelocatableWindowsCeImageForItsMachine) {
+  PeImage image = ReadPe(DllOf(GetParam().name));
+  EXPECT_EQ(image.machine, GetParam().machine);
+  EXPECT_EQ(image.subsystem, GetParam().subsystem);
+  EXPECT_GT(image.relocations, 0);
+  EXPECT_GT(image.size, 0);
+  EXPECT_LE(image.size, 8192);
+  std::printf("%s: %ld bytes, %d base relocations\n", GetParam().name,
+              image.size, image.relocations);
+}
+
+TEST_P(CeDll, ExportsTheSevenItemsUnderTheArmNames) {
+  PeImage image = ReadPe(DllOf(GetParam().name));
+  EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
+  EXPECT_EQ(image.ordinalBase, "1");
+  EXPECT_EQ(image.exports, SevenExports("??0CTolvaneGPS@@QAA@XZ",
+                                        "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z"));
+}
+
+TEST_P(CeDll, ImportsFromCoreDllByOrdinalOnlyTheCallsItMakes) {
+  EXPECT_EQ(
+      ReadPe(DllOf(GetParam().name)).imports,
+      (Imports{{"COREDLL.dll", {"#168", "#118", "#553", "#170", "#171"}}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ce, CeDll, testing::ValuesIn(kCeTargets),
+                         [](const auto &info) {
+                           return std::string(info.param.name).substr(3);
+                         });
+
+// StrongARM, the CPU of the first CE 3.00 devices, has neither Thumb nor
+// the ARMv5 instructions.
+TEST(CeArmV4, TheImageUsesArmV4InstructionsOnly) {
+  std::string code =
+      RunCommand(ARM_OBJDUMP " -d " WINDOWS_DIR "/ce-armv4/TolvaneGPS_elf");
+  ASSERT_NE(code.find("<GPSWrite>:"), std::string::npos);
+  std::istringstream lines(code);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string address, word, mnemonic;
+    fields >> address >> word >> mnemonic;
+    for (const char *later : {"bx", "blx", "clz", "ldrd", "strd", "pld"}) {
+      EXPECT_NE(mnemonic, later) << line;
+    }
+  }
+}
+
+struct Run {
+  const char *target;
+  const char *cpu;
+};
+
+void PrintTo(const Run &run, std::ostream *out) {
+  *out << run.target << " on " << run.cpu;
+}
+
+const Run kRuns[] = {
+    {"ce-armv4", "arm926"}, {"ce-armv4", "pxa270"}, {"ce-armv7", "cortex-a8"}};
+
+// The record GPSOpen handed to SetCommState, from the loader's hex line.
+DCB RecordFrom(const std::string &opened) {
+  std::istringstream hex(opened.substr(std::string("opened").size()));
+  unsigned char bytes[sizeof(DCB)] = {};
+  for (unsigned char &byte : bytes) {
+    unsigned value = 0;
+    hex >> std::hex >> value;
+    byte = static_cast<unsigned char>(value);
+  }
+  DCB dcb;
+  std::memcpy(&dcb, bytes, sizeof dcb);
+  return dcb;
+}
+
+class OnAnEmulatedCpu : public testing::TestWithParam<Run> {
+protected:
+  std::string File(const std::string &name) {
+    return ReadWhole(dir.File(name));
+  }
+
+  FakeReceiver receiver;
+  TempDir dir;
+};
+
+TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
+  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, CE_LOADER,
+                     DllOf(GetParam().target), receiver.path(), dir.path()});
+  std::string opened = host.NextLine();
+  ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
+  DCB record = RecordFrom(opened);
+  EXPECT_EQ(record.DCBlength, 28u);
+  EXPECT_EQ(record.BaudRate, 4800u);
+  EXPECT_EQ(record.ByteSize, 8);
+  EXPECT_EQ(record.Parity, NOPARITY);
+  EXPECT_EQ(record.StopBits, ONESTOPBIT);
+  EXPECT_EQ(record.fBinary, 1u);
+  EXPECT_EQ(record.fOutX, 1u);
+  EXPECT_EQ(record.fInX, 1u);
+  EXPECT_EQ(record.fOutxCtsFlow + record.fOutxDsrFlow + record.fDtrControl +
+                record.fRtsControl,
+            0u);
+  EXPECT_EQ(record.XonChar, 0x11);
+  EXPECT_EQ(record.XoffChar, 0x13);
+  termios line = receiver.LineSettings();
+  EXPECT_EQ(cfgetospeed(&line), B4800);
+  EXPECT_EQ(line.c_lflag & ICANON, 0u);
+
+  // A full block, more than the line holds at once, then a short one.
+  std::string full;
+  while (full.size() < 5000) {
+    full += AllPassingBytes();
+  }
+  full.resize(5000);
+  std::thread feed([&] { receiver.Send(full); });
+  EXPECT_EQ(host.Ask("w long"), "wrote long");
+  feed.join();
+  EXPECT_EQ(File("long"), full);
+  receiver.Send("$GPRMC,1\r\n");
+  ASSERT_TRUE(receiver.WaitUntilHolding(10));
+  EXPECT_EQ(host.Ask("w short"), "wrote short");
+  EXPECT_EQ(File("short"), "$GPRMC,1\r\n");
+
+  EXPECT_EQ(host.Ask("w empty"), "wrote empty"); // the 2 s time-out
+  EXPECT_EQ(File("empty"), "");
+  receiver.Send("lost\r\n");
+  ASSERT_TRUE(receiver.WaitUntilHolding(6));
+  EXPECT_EQ(host.Ask("w missing/lost"), "wrote missing/lost");
+  EXPECT_FALSE(Exists(dir.File("missing")));
+
+  EXPECT_EQ(host.Ask("c"), "closed");
+  EXPECT_EQ(host.Ask("w after"), "wrote after");
+  EXPECT_EQ(File("after"), "");
+  EXPECT_EQ(host.Ask("c"), "closed");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ce, OnAnEmulatedCpu, testing::ValuesIn(kRuns),
+                         [](const auto &info) {
+                           std::string name = std::string(info.param.target) +
+                                              "_" + info.param.cpu;
+                           for (char &c : name) {
+                             c = c == '-' ? '_' : c;
+                           }
+                           return name;
+                         });
+
+} // namespace

@@ -1,0 +1,52 @@
+// What the tests of the Windows DLLs share: what llvm-readobj and
+// llvm-objdump read from a PE image, and a host program driven one command
+// at a time through its standard input and output.
+#pragma once
+
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+using Exports = std::map<int, std::string>;
+using Imports = std::map<std::string, std::vector<std::string>>;
+
+struct PeImage {
+  std::string machine;   // "0x8664"
+  std::string subsystem; // "9 3.0": the subsystem and its version
+  int relocations = 0;   // base relocations, padding not counted
+  std::string dllName;   // the export directory's name
+  std::string ordinalBase;
+  Exports exports; // ordinal -> name
+  Imports imports; // DLL -> names, "#n" for an import by ordinal
+  long size = 0;
+};
+
+PeImage ReadPe(const std::string &path);
+
+// The seven exports, with the names the platform's compiler gives the class
+// members at 4 and 5.
+Exports SevenExports(const std::string &constructor,
+                     const std::string &assignment);
+
+class ScriptedHost {
+public:
+  // Runs argv[0] with its standard error sent to /dev/null.
+  explicit ScriptedHost(const std::vector<std::string> &argv);
+  ~ScriptedHost();
+  ScriptedHost(const ScriptedHost &) = delete;
+  ScriptedHost &operator=(const ScriptedHost &) = delete;
+
+  // Sends a command line and returns the host's answer.
+  std::string Ask(const std::string &command);
+  // The next line the host prints, or "" after 30 s or at its end.
+  std::string NextLine();
+  // The CPU seconds the host process has used so far.
+  double CpuSeconds() const;
+
+private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};

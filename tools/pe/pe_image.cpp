@@ -1,0 +1,295 @@
+#include "pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pe {
+
+namespace {
+
+constexpr uint16_t kRelocationHighLow = 3;
+constexpr uint16_t kSubsystemWindowsCeGui = 9;
+
+uint32_t AlignUp(uint32_t value, uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+
+// Little-endian writes into a growing byte buffer.
+struct Bytes {
+  std::vector<uint8_t> data;
+
+  uint32_t size() const { return static_cast<uint32_t>(data.size()); }
+  void U8(uint8_t v) { data.push_back(v); }
+  void U16(uint16_t v) {
+    U8(static_cast<uint8_t>(v));
+    U8(static_cast<uint8_t>(v >> 8));
+  }
+  void U32(uint32_t v) {
+    U16(static_cast<uint16_t>(v));
+    U16(static_cast<uint16_t>(v >> 16));
+  }
+  void Text(const std::string &text) {
+    data.insert(data.end(), text.begin(), text.end());
+    U8(0);
+  }
+  void Name8(const std::string &name) {
+    for (size_t i = 0; i < 8; ++i) {
+      U8(i < name.size() ? static_cast<uint8_t>(name[i]) : 0);
+    }
+  }
+  void PadTo(uint32_t alignment) { data.resize(AlignUp(size(), alignment), 0); }
+  void Put32(uint32_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+      data[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+  }
+};
+
+struct Directory {
+  uint32_t rva = 0;
+  uint32_t size = 0;
+};
+
+// Export and import directories, laid out for the section at rva.
+Section ReadOnlyData(const Image &image, uint32_t rva, Directory *exports,
+                     Directory *imports) {
+  Bytes out;
+  uint16_t base = 0xFFFF, last = 0;
+  for (const Export &e : image.exports) {
+    base = std::min(base, e.ordinal);
+    last = std::max(last, e.ordinal);
+  }
+  std::vector<Export> byName = image.exports;
+  std::sort(byName.begin(), byName.end(),
+            [](const Export &a, const Export &b) { return a.name < b.name; });
+  const uint32_t count = static_cast<uint32_t>(byName.size());
+  const uint32_t functions = 40, names = functions + 4u * (last - base + 1u);
+  const uint32_t nameOrdinals = names + 4 * count;
+  out.data.resize(nameOrdinals + 2 * count, 0);
+  out.Put32(12, 0); // name, filled below
+  out.Put32(16, base);
+  out.Put32(20, last - base + 1u);
+  out.Put32(24, count);
+  out.Put32(28, rva + functions);
+  out.Put32(32, rva + names);
+  out.Put32(36, rva + nameOrdinals);
+  for (const Export &e : image.exports) {
+    out.Put32(functions + 4u * (e.ordinal - base), e.rva);
+  }
+  out.Put32(12, rva + out.size());
+  out.Text(image.name);
+  for (uint32_t i = 0; i < count; ++i) {
+    out.Put32(names + 4 * i, rva + out.size());
+    out.data[nameOrdinals + 2 * i] =
+        static_cast<uint8_t>(byName[i].ordinal - base);
+    out.data[nameOrdinals + 2 * i + 1] =
+        static_cast<uint8_t>((byName[i].ordinal - base) >> 8);
+    out.Text(byName[i].name);
+  }
+  *exports = {rva, out.size()};
+
+  out.PadTo(4);
+  const uint32_t descriptor = out.size();
+  out.data.resize(descriptor + 40, 0); // one descriptor and the null one
+  const uint32_t lookup = out.size();
+  for (uint16_t ordinal : image.importOrdinals) {
+    out.U32(0x80000000u | ordinal);
+  }
+  out.U32(0);
+  out.Put32(descriptor, rva + lookup);
+  out.Put32(descriptor + 12, rva + out.size());
+  out.Put32(descriptor + 16, image.importSlotsRva);
+  out.Text(image.importLibrary);
+  *imports = {rva + descriptor, 40};
+
+  Section section;
+  section.name = ".rdata";
+  section.rva = rva;
+  section.virtualSize = out.size();
+  section.data = out.data;
+  return section;
+}
+
+uint32_t Characteristics(const Section &section) {
+  if (section.executable) {
+    return 0x60000020; // code, execute, read
+  }
+  uint32_t kind = section.data.empty() ? 0x80 : 0x40; // zero-filled or not
+  uint32_t access = section.writable ? 0xC0000000 : 0x40000000;
+  if (section.name == ".reloc") {
+    access |= 0x02000000; // discardable
+  }
+  return kind | access;
+}
+
+// The standard PE checksum: 16-bit one's-complement sum, plus the length.
+uint32_t Checksum(const std::vector<uint8_t> &file, uint32_t checksumAt) {
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i + 1 < file.size(); i += 2) {
+    if (i == checksumAt || i == checksumAt + 2) {
+      continue;
+    }
+    sum += file[i] | (file[i + 1] << 8);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return ((sum & 0xFFFF) + (sum >> 16)) + static_cast<uint32_t>(file.size());
+}
+
+} // namespace
+
+bool ReadImportOrdinals(const Image &image, std::vector<uint16_t> *ordinals) {
+  ordinals->clear();
+  for (const Section &section : image.sections) {
+    uint32_t at = image.importSlotsRva - section.rva;
+    if (image.importSlotsRva < section.rva || at >= section.data.size()) {
+      continue;
+    }
+    for (; at + 4 <= section.data.size(); at += 4) {
+      uint32_t word;
+      std::memcpy(&word, section.data.data() + at, 4);
+      if (word == 0) {
+        return !ordinals->empty();
+      }
+      if ((word & 0x7FFF0000u) != 0 || (word & 0x80000000u) == 0) {
+        return false;
+      }
+      ordinals->push_back(static_cast<uint16_t>(word));
+    }
+  }
+  return false;
+}
+
+std::vector<uint8_t> BaseRelocationBlocks(std::vector<uint32_t> rvas) {
+  std::sort(rvas.begin(), rvas.end());
+  rvas.erase(std::unique(rvas.begin(), rvas.end()), rvas.end());
+  Bytes out;
+  for (size_t i = 0; i < rvas.size();) {
+    uint32_t page = rvas[i] & ~0xFFFu;
+    uint32_t start = out.size();
+    out.U32(page);
+    out.U32(0); // block size, filled below
+    for (; i < rvas.size() && (rvas[i] & ~0xFFFu) == page; ++i) {
+      out.U16(
+          static_cast<uint16_t>(kRelocationHighLow << 12 | (rvas[i] & 0xFFF)));
+    }
+    if (out.size() % 4 != 0) {
+      out.U16(0); // an ABSOLUTE entry pads the block
+    }
+    out.Put32(start + 4, out.size() - start);
+  }
+  return out.data;
+}
+
+std::vector<uint8_t> Write(const Header &header, const Image &image) {
+  std::vector<Section> sections = image.sections;
+  const Section &lastLoaded = sections.back();
+  uint32_t next =
+      AlignUp(lastLoaded.rva + lastLoaded.virtualSize, kSectionAlignment);
+  Directory exports, imports;
+  sections.push_back(ReadOnlyData(image, next, &exports, &imports));
+  next = AlignUp(next + sections.back().virtualSize, kSectionAlignment);
+  Section relocations;
+  relocations.name = ".reloc";
+  relocations.rva = next;
+  relocations.data = BaseRelocationBlocks(image.relocations);
+  relocations.virtualSize = static_cast<uint32_t>(relocations.data.size());
+  sections.push_back(relocations);
+  const uint32_t imageSize =
+      AlignUp(relocations.rva + relocations.virtualSize, kSectionAlignment);
+
+  const uint32_t peAt = 0x40, optionalAt = peAt + 24;
+  const uint32_t sectionTableAt = optionalAt + 224;
+  const uint32_t headersSize =
+      AlignUp(sectionTableAt + 40 * static_cast<uint32_t>(sections.size()),
+              kFileAlignment);
+  uint32_t codeSize = 0, dataSize = 0, zeroSize = 0, codeBase = 0, dataBase = 0;
+  for (const Section &s : sections) {
+    uint32_t size = AlignUp(s.virtualSize, kFileAlignment);
+    if (s.executable) {
+      codeBase = codeBase == 0 ? s.rva : codeBase;
+      codeSize += size;
+    } else {
+      dataBase = dataBase == 0 ? s.rva : dataBase;
+      (s.data.empty() ? zeroSize : dataSize) += size;
+    }
+  }
+
+  Bytes out;
+  out.U16(0x5A4D); // "MZ"
+  out.data.resize(0x3C, 0);
+  out.U32(peAt);
+  out.U32(0x00004550); // "PE\0\0"
+  out.U16(header.machine);
+  out.U16(static_cast<uint16_t>(sections.size()));
+  out.U32(0); // no time stamp: the same input gives the same file
+  out.U32(0);
+  out.U32(0);
+  out.U16(224);
+  out.U16(0x2102); // executable image, 32-bit machine, DLL
+
+  out.U16(0x10B); // PE32
+  out.U16(0);     // linker version
+  out.U32(codeSize);
+  out.U32(dataSize);
+  out.U32(zeroSize);
+  out.U32(header.entryRva);
+  out.U32(codeBase);
+  out.U32(dataBase);
+  out.U32(kImageBase);
+  out.U32(kSectionAlignment);
+  out.U32(kFileAlignment);
+  out.U16(header.subsystemMajor); // operating system version
+  out.U16(header.subsystemMinor);
+  out.U32(0); // image version
+  out.U16(header.subsystemMajor);
+  out.U16(header.subsystemMinor);
+  out.U32(0);
+  out.U32(imageSize);
+  out.U32(headersSize);
+  const uint32_t checksumAt = out.size();
+  out.U32(0);
+  out.U16(kSubsystemWindowsCeGui);
+  out.U16(0);       // no DLL characteristics
+  out.U32(0x10000); // stack reserve
+  out.U32(0x1000);  // stack commit
+  out.U32(0x100000);
+  out.U32(0x1000);
+  out.U32(0);
+  out.U32(16);
+  Directory directories[16] = {};
+  directories[0] = exports;
+  directories[1] = imports;
+  directories[5] = {relocations.rva, relocations.virtualSize};
+  directories[12] = {
+      image.importSlotsRva,
+      4 * static_cast<uint32_t>(image.importOrdinals.size() + 1)};
+  for (const Directory &d : directories) {
+    out.U32(d.rva);
+    out.U32(d.size);
+  }
+
+  uint32_t rawAt = headersSize;
+  for (const Section &s : sections) {
+    uint32_t rawSize =
+        AlignUp(static_cast<uint32_t>(s.data.size()), kFileAlignment);
+    out.Name8(s.name);
+    out.U32(s.virtualSize);
+    out.U32(s.rva);
+    out.U32(rawSize);
+    out.U32(rawSize == 0 ? 0 : rawAt);
+    out.U32(0);
+    out.U32(0);
+    out.U32(0);
+    out.U32(Characteristics(s));
+    rawAt += rawSize;
+  }
+  out.PadTo(kFileAlignment);
+  for (const Section &s : sections) {
+    out.data.insert(out.data.end(), s.data.begin(), s.data.end());
+    out.PadTo(kFileAlignment);
+  }
+  out.Put32(checksumAt, Checksum(out.data, checksumAt));
+  return out.data;
+}
+
+} // namespace pe

@@ -1,0 +1,59 @@
+// The PE image of a 32-bit Windows CE DLL, laid out from what pe_writer
+// gathered: loadable sections, exports, one import library by ordinal, and
+// the words that need base relocation.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pe {
+
+// Where the image is linked; a loader that puts it elsewhere relocates it.
+constexpr uint32_t kImageBase = 0x10000000;
+constexpr uint32_t kSectionAlignment = 0x1000;
+constexpr uint32_t kFileAlignment = 0x200;
+
+struct Header {
+  uint16_t machine = 0;
+  uint16_t subsystemMajor = 3;
+  uint16_t subsystemMinor = 0;
+  uint32_t entryRva = 0;
+};
+
+struct Section {
+  std::string name;
+  uint32_t rva = 0;
+  uint32_t virtualSize = 0;
+  std::vector<uint8_t> data; // empty for zero-filled data
+  bool executable = false;
+  bool writable = false;
+};
+
+struct Export {
+  uint16_t ordinal;
+  std::string name;
+  uint32_t rva;
+};
+
+struct Image {
+  std::vector<Section> sections; // in address order, each page-aligned
+  std::string name;              // the export directory's module name
+  std::vector<Export> exports;
+  std::string importLibrary;
+  uint32_t importSlotsRva = 0; // the import address table, inside a section
+  std::vector<uint16_t> importOrdinals;
+  std::vector<uint32_t> relocations; // RVAs of absolute 32-bit words
+};
+
+// The ordinals the import slots hold (0x80000000 | ordinal each, then 0).
+bool ReadImportOrdinals(const Image &image, std::vector<uint16_t> *ordinals);
+
+// The .reloc section's content: one block per 4 KiB page, HIGHLOW entries,
+// each block padded to a whole word.
+std::vector<uint8_t> BaseRelocationBlocks(std::vector<uint32_t> rvas);
+
+// The whole file.
+std::vector<uint8_t> Write(const Header &header, const Image &image);
+
+} // namespace pe
