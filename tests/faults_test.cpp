@@ -46,7 +46,9 @@ TEST_F(Faults, EachCallOnADeadLineWaitsOutTheTimeOutAtNoCpu) {
                 cpuUsed * 1e3);
     EXPECT_GE(wall, 2.0);
     EXPECT_LT(wall, 3.0);
-    EXPECT_LT(cpuUsed, 0.005);
+    // A wait that spun would use the whole 2 s; a quiet machine shows about
+    // 2 ms, and the bound leaves room for a loaded one.
+    EXPECT_LT(cpuUsed, 0.02);
   }
 }
 
