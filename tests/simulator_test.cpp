@@ -85,6 +85,19 @@ std::chrono::steady_clock::time_point LastByteTime(int fd, size_t count) {
   return std::chrono::steady_clock::now();
 }
 
+TEST(Nmea, BrokenFieldsAndProprietarySentencesGiveNoFix) {
+  gpssim::Reading reading;
+  gpssim::ReadSentences(
+      gpssim::Sentence("GPRMC,100000.00,A,xx00.0,N,02445.2207,E,1,2,081226") +
+          gpssim::Sentence("GPGGA,100001.00,5926.2223,Q,02445.2207,E,1") +
+          gpssim::Sentence("PGRMC,100002.00,A,5926.2223,N,02445.2207,E"),
+      &reading);
+  EXPECT_EQ(reading.sentences, 3);
+  EXPECT_EQ(reading.checksumFailures, 0);
+  EXPECT_EQ(reading.fixTime, "");
+  EXPECT_EQ(reading.position, "");
+}
+
 TEST(Simulator, PatternBytesKeepToTheLinesPace) {
   int sink[2];
   ASSERT_EQ(pipe(sink), 0);

@@ -108,13 +108,6 @@ TempDir::~TempDir() {
       16, FTW_DEPTH | FTW_PHYS);
 }
 
-std::string ReadWhole(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 void WriteWhole(const std::string &path, const std::string &bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <termios.h>
 
+#include "file_bytes.h"
 #include "receiver/simulator.h"
 #include "utf16.h"
 
@@ -51,7 +52,6 @@ private:
   std::string path_;
 };
 
-std::string ReadWhole(const std::string &path);
 void WriteWhole(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 

@@ -1,9 +1,11 @@
 // gps-sim: plays a GPS receiver on a new pseudo-terminal.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "receiver/simulator.h"
 
@@ -61,6 +63,12 @@ int main(int argc, char **argv) {
     }
   }
 
+  if (!options.replayFile.empty() &&
+      access(options.replayFile.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "gps-sim: cannot read %s: %s\n",
+                 options.replayFile.c_str(), std::strerror(errno));
+    return 1;
+  }
   gpssim::PseudoTerminal line;
   if (!line.ok()) {
     std::perror("gps-sim: openpty");

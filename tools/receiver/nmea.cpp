@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace gpssim {
@@ -55,24 +56,50 @@ std::vector<std::string> Fields(const std::string &sentence) {
   return fields;
 }
 
-double Degrees(const std::string &angle, int degreeDigits) {
-  if (angle.size() <= static_cast<size_t>(degreeDigits)) {
-    return 0;
+// A field of digits with at most one decimal point, as NMEA numbers are.
+bool Number(const std::string &text, double *value) {
+  if (text.empty() || text.size() > 32 ||
+      text.find_first_not_of("0123456789.") != std::string::npos ||
+      text.find('.') != text.rfind('.') || text == ".") {
+    return false;
   }
-  return std::stod(angle.substr(0, degreeDigits)) +
-         std::stod(angle.substr(degreeDigits)) / 60.0;
+  *value = std::strtod(text.c_str(), nullptr);
+  return true;
+}
+
+// ddmm.mmmm (or dddmm.mmmm) as degrees.
+bool Degrees(const std::string &angle, size_t degreeDigits, double *degrees) {
+  double whole, minutes;
+  if (angle.size() <= degreeDigits ||
+      !Number(angle.substr(0, degreeDigits), &whole) ||
+      !Number(angle.substr(degreeDigits), &minutes) || minutes >= 60) {
+    return false;
+  }
+  *degrees = whole + minutes / 60.0;
+  return true;
 }
 
 void ReadFix(const std::vector<std::string> &fields, size_t time,
              size_t latitude, Reading *reading) {
-  if (fields.size() <= latitude + 3 || fields[latitude].empty()) {
+  double north, east;
+  if (fields.size() <= latitude + 3 || !Degrees(fields[latitude], 2, &north) ||
+      !Degrees(fields[latitude + 2], 3, &east) ||
+      (fields[latitude + 1] != "N" && fields[latitude + 1] != "S") ||
+      (fields[latitude + 3] != "E" && fields[latitude + 3] != "W")) {
     return;
   }
-  reading->fixTime = fields[time];
+  reading->fixTime = fields[time].substr(0, 16);
   reading->position =
-      Format("%.5f %s %.5f %s", Degrees(fields[latitude], 2),
-             fields[latitude + 1].c_str(), Degrees(fields[latitude + 2], 3),
+      Format("%.5f %s %.5f %s", north, fields[latitude + 1].c_str(), east,
              fields[latitude + 3].c_str());
+}
+
+// "GPRMC" and the like: a two-letter talker, then the type. Proprietary
+// sentences ("PGRMC") start with P and a maker's code instead.
+bool IsType(const std::string &field, const char *type) {
+  return field.size() == 5 && field[0] != 'P' && field[0] >= 'A' &&
+         field[0] <= 'Z' && field[1] >= 'A' && field[1] <= 'Z' &&
+         field.compare(2, 3, type) == 0;
 }
 
 } // namespace
@@ -166,9 +193,9 @@ std::string ReadSentences(const std::string &text, Reading *reading) {
     }
     std::vector<std::string> fields = Fields(line.substr(1));
     const std::string &type = fields[0];
-    if (type.size() == 5 && type.compare(2, 3, "RMC") == 0) {
+    if (IsType(type, "RMC")) {
       ReadFix(fields, 1, 3, reading);
-    } else if (type.size() == 5 && type.compare(2, 3, "GGA") == 0) {
+    } else if (IsType(type, "GGA")) {
       ReadFix(fields, 1, 2, reading);
     }
   }
