@@ -2,6 +2,7 @@
 // same run: per block, at full speed, while waiting, and after a burst.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -110,11 +111,17 @@ std::string Pattern(size_t size) {
   return bytes;
 }
 
-void Feed(int master, const std::string &bytes) {
+// False when the line refuses the bytes: the benchmark stops, not hangs.
+bool Feed(int master, const std::string &bytes) {
   for (size_t at = 0; at < bytes.size();) {
     ssize_t n = write(master, bytes.data() + at, bytes.size() - at);
-    at += n > 0 ? static_cast<size_t>(n) : 0;
+    if (n > 0) {
+      at += static_cast<size_t>(n);
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
   }
+  return true;
 }
 
 // One block: the receiver's bytes are written, then captured.
@@ -122,7 +129,10 @@ template <typename Port> void Block(benchmark::State &state) {
   Port port;
   std::string block = Pattern(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
-    Feed(port.line.master(), block);
+    if (!Feed(port.line.master(), block)) {
+      state.SkipWithError("the pseudo-terminal refused the bytes");
+      break;
+    }
     port.Capture();
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
@@ -174,7 +184,10 @@ void LatencyAfterBurst(benchmark::State &state) {
   std::string burst = Pattern(400);
   std::vector<double> latencies;
   for (auto _ : state) {
-    Feed(port.line.master(), burst);
+    if (!Feed(port.line.master(), burst)) {
+      state.SkipWithError("the pseudo-terminal refused the bytes");
+      break;
+    }
     auto lastByte = Clock::now();
     port.Capture();
     std::chrono::duration<double> latency = Clock::now() - lastByte;

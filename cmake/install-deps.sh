@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages a job needs, when missing: "demo" (a compiler
+# and CMake) or "test" (everything the developer build and its tests use).
 # Idempotent; as root it runs apt-get, otherwise it prints the lines to run.
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf
+packages=(cmake make g++)
+[ "${1:-test}" = demo ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf
   clang libclang-rt-14-dev llvm lld-16
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine64 wine32:i386
-  g++-arm-linux-gnueabi g++-arm-linux-gnueabihf qemu-user)
+  g++-arm-linux-gnueabi g++-arm-linux-gnueabihf qemu-user
+  dpkg-dev lintian)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,18 +1,23 @@
-# cmake --install: the header, the .so with its SONAME links, a CMake package
-# (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS), a pkg-config file,
-# and the two tools.
+# cmake --install, in three components:
+#   Runtime      the .so and its SONAME link
+#   Development  the header, the unversioned link, the CMake package
+#                (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS) and
+#                a pkg-config file
+#   Tools        gpscapture and gps-sim
 include(CMakePackageConfigHelpers)
 
 install(TARGETS TolvaneGPS EXPORT TolvaneGPSTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+                NAMELINK_COMPONENT Development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS gpscapture gps-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
+install(TARGETS gpscapture gps-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        COMPONENT Tools)
 
 set(TOLVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TolvaneGPS)
 install(EXPORT TolvaneGPSTargets NAMESPACE TolvaneGPS::
-        DESTINATION ${TOLVANE_CMAKE_DIR})
+        DESTINATION ${TOLVANE_CMAKE_DIR} COMPONENT Development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPSConfig.cmake.in
   ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
   INSTALL_DESTINATION ${TOLVANE_CMAKE_DIR})
@@ -20,7 +25,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/TolvaneGPSConfigVersion.c
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
               ${PROJECT_BINARY_DIR}/TolvaneGPSConfigVersion.cmake
-        DESTINATION ${TOLVANE_CMAKE_DIR})
+        DESTINATION ${TOLVANE_CMAKE_DIR} COMPONENT Development)
 
 # Relocatable: the prefix is found from where the .pc file lies, so
 # cmake --install --prefix anywhere gives a working file.
@@ -29,4 +34,4 @@ file(RELATIVE_PATH TOLVANE_PC_TO_PREFIX
 configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
                ${PROJECT_BINARY_DIR}/TolvaneGPS.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPS.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

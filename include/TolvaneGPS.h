@@ -55,6 +55,7 @@ TOLVANEGPS_API int GPSClose(void);
 class TOLVANEGPS_API CTolvaneGPS {
 public:
   CTolvaneGPS(void);
+  CTolvaneGPS(const CTolvaneGPS &) = default;
   CTolvaneGPS &operator=(const CTolvaneGPS &);
 };
 

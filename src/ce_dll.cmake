@@ -22,6 +22,7 @@ target_compile_options(TolvaneGPS_elf PRIVATE -Os -ffreestanding
 target_link_options(TolvaneGPS_elf PRIVATE -nostdlib -static
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/ce-image.ld -Wl,--emit-relocs
   -Wl,--fix-v4bx -Wl,--build-id=none)
+target_link_libraries(TolvaneGPS_elf PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_elf PROPERTIES
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)
 
@@ -35,3 +36,8 @@ add_custom_command(OUTPUT ${TOLVANE_DLL}
   DEPENDS TolvaneGPS_elf ${TOLVANE_PE_WRITER}
   COMMENT "Writing the ${TOLVANE_CE_TARGET} PE image")
 add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
+
+# cmake --install build/windows/<target>: the DLL and the header. A CE host
+# binds the calls at run time (GetProcAddress), so no import library is made.
+install(FILES ${TOLVANE_DLL} DESTINATION bin)
+install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)

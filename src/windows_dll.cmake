@@ -23,6 +23,7 @@ target_include_directories(TolvaneGPS PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows)
 target_compile_definitions(TolvaneGPS PRIVATE TOLVANEGPS_BUILDING)
+target_link_libraries(TolvaneGPS PRIVATE tolvane_flags)
 # No unwind tables, no stack protector, and no loop the compiler may turn
 # into a memcpy or memset call that only a C runtime could answer.
 target_compile_options(TolvaneGPS PRIVATE -fno-exceptions -fno-rtti
@@ -31,6 +32,11 @@ target_compile_options(TolvaneGPS PRIVATE -fno-exceptions -fno-rtti
 target_link_options(TolvaneGPS PRIVATE -nostdlib -nostartfiles
   -Wl,-e,${TOLVANE_ENTRY_POINT} -Wl,--no-insert-timestamp -s
   $<$<CXX_COMPILER_ID:GNU>:-Wl,--disable-auto-image-base>)
+# cmake --install build/windows/<target>: the DLL, its import library and
+# the header.
+install(TARGETS TolvaneGPS RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)
+
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(KERNEL32_LIB ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
   add_custom_command(OUTPUT ${KERNEL32_LIB}
