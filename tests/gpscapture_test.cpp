@@ -79,7 +79,7 @@ TEST(Gpscapture, EachKindOfBadPortIsExplained) {
       {"/dev/no-such-port", "/dev/no-such-port: no such device"},
       {dir.path(), "a directory, not a serial port"},
       {dir.File("file"), "a regular file, not a serial port"},
-      {"/dev/null", "/dev/null, not a serial port"},
+      {"/dev/null", "/dev/null: the null device, not a serial port"},
       {"/dev/zero", "a device, but not a serial port"},
       {"COM0", "COM0 names no port: COM1 to COM256 are /dev/ttyS0"},
       {"COM300", "COM300 names no port"},

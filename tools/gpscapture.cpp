@@ -323,7 +323,7 @@ bool CheckPort(const std::string &port) {
     return PortError(port, path, "not a device");
   }
   if (status.st_rdev == makedev(1, 3)) {
-    return PortError(port, path, "/dev/null, not a serial port");
+    return PortError(port, path, "the null device, not a serial port");
   }
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
