@@ -4,5 +4,6 @@ set(TOLVANE_CE_TARGET ce-armv7)
 set(TOLVANE_CE_MACHINE 0x1c4)
 set(TOLVANE_CE_SUBSYSTEM 8.00)
 set(TOLVANE_CE_GCC arm-linux-gnueabihf)
-set(TOLVANE_CE_FLAGS "-mthumb -march=armv7-a -mfpu=vfpv3") # VFPv3-D32, as required
+# Compact 2013 devices carry VFPv3-D32; the code itself uses no floating point.
+set(TOLVANE_CE_FLAGS "-mthumb -march=armv7-a -mfpu=vfpv3")
 include(${CMAKE_CURRENT_LIST_DIR}/windows-ce.cmake)

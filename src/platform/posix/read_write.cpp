@@ -101,12 +101,16 @@ void ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got,
 BOOL ReadPort(OpenDescriptor *port, BYTE *buffer, DWORD wanted, DWORD *got) {
   const int64_t deadline =
       NowNs() + int64_t{kPortReadTimeouts.ReadTotalTimeoutConstant} * 1000000;
-  for (int64_t nextTry = NowNs();; nextTry += kReplugPollNs) {
+  int64_t nextTry = NowNs();
+  for (;;) {
     if (port->fd < 0) {
       SleepUntil(nextTry < deadline ? nextTry : deadline);
       if (NowNs() >= deadline) {
         return FALSE; // still unplugged
       }
+      // Counted from this try, so that a port that comes back only to hang
+      // up again is still tried no more than every 100 ms.
+      nextTry = NowNs() + kReplugPollNs;
       if (!ReopenPort(port)) {
         continue;
       }
