@@ -35,7 +35,7 @@ template <typename T> T Read(const uint8_t *at) {
   return value;
 }
 
-// COREDLL.dll's ordinals, as the DLL may import them.
+// The last record the DLL handed to SetCommState, for the test to check.
 DCB recordedSettings;
 
 BOOL RecordingSetCommState(HANDLE port, DCB *dcb) {
@@ -43,6 +43,7 @@ BOOL RecordingSetCommState(HANDLE port, DCB *dcb) {
   return SetCommState(port, dcb);
 }
 
+// COREDLL.dll's ordinals that the DLL may import, bound to the POSIX layer.
 void *StandInFor(uint32_t ordinal) {
   switch (ordinal) {
   case 168:

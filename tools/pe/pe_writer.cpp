@@ -15,7 +15,6 @@
 // error: build with -mword-relocations.
 #include <elf.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
