@@ -297,6 +297,12 @@ bool PortError(const std::string &port, const std::string &path,
   return false;
 }
 
+bool PortInUse(const std::string &port, const std::string &path, dev_t device) {
+  std::string holder = Holder(device);
+  return PortError(
+      port, path, "in use by " + (holder.empty() ? "another process" : holder));
+}
+
 // The library reports nothing about the port, so look at it first.
 bool CheckPort(const std::string &port) {
   bool comForm = false;
@@ -328,10 +334,7 @@ bool CheckPort(const std::string &port) {
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == EBUSY) {
-      std::string holder = Holder(status.st_rdev);
-      return PortError(port, path,
-                       "in use by " +
-                           (holder.empty() ? "another process" : holder));
+      return PortInUse(port, path, status.st_rdev);
     }
     return PortError(port, path,
                      errno == EACCES ? "permission denied (is this user in "
@@ -345,10 +348,7 @@ bool CheckPort(const std::string &port) {
     return PortError(port, path, "a device, but not a serial port");
   }
   if (!free) {
-    std::string holder = Holder(status.st_rdev);
-    return PortError(port, path,
-                     "in use by " +
-                         (holder.empty() ? "another process" : holder));
+    return PortInUse(port, path, status.st_rdev);
   }
   return true;
 }

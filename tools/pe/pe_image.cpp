@@ -66,7 +66,6 @@ Section ReadOnlyData(const Image &image, uint32_t rva, Directory *exports,
   const uint32_t functions = 40, names = functions + 4u * (last - base + 1u);
   const uint32_t nameOrdinals = names + 4 * count;
   out.data.resize(nameOrdinals + 2 * count, 0);
-  out.Put32(12, 0); // name, filled below
   out.Put32(16, base);
   out.Put32(20, last - base + 1u);
   out.Put32(24, count);
