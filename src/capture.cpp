@@ -1,18 +1,11 @@
-// GPSWrite: one port read, then that block as the whole capture file.
+// GPSWrite: one block from the port, then that block as the whole capture
+// file.
 #include "TolvaneGPS.h"
 #include "module_state.h"
+#include "port_read.h"
 
 extern "C" int GPSWrite(const GPSWideChar *filePath) {
-  DWORD byteCount = 0;
-  if (SlotHoldsPort()) {
-    ReadFile(portSlot, transferBuffer, kTransferBufferBytes, &byteCount,
-             nullptr);
-  }
-  // The count comes from outside the library; it never reaches past the
-  // buffer.
-  if (byteCount > kTransferBufferBytes) {
-    byteCount = kTransferBufferBytes;
-  }
+  const DWORD byteCount = ReadBlockFromPort();
   if (filePath == nullptr) {
     return GPS_COMPLETION_CODE;
   }

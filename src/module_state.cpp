@@ -4,3 +4,4 @@
 BYTE transferBuffer[kTransferBufferBytes];
 WCHAR portNameBuffer[kPortNameUnits];
 HANDLE portSlot;
+bool portWanted;

@@ -15,9 +15,14 @@ extern BYTE transferBuffer[kTransferBufferBytes];
 // The last name handed to GPSOpen, terminator included.
 extern WCHAR portNameBuffer[kPortNameUnits];
 
-// 0 before the first GPSOpen; INVALID_HANDLE_VALUE after a failed open or a
-// GPSClose; otherwise the open port.
+// 0 before the first GPSOpen; INVALID_HANDLE_VALUE after a failed open, a
+// lost port or a GPSClose; otherwise the open port.
 extern HANDLE portSlot;
+
+// True from GPSOpen to GPSClose: while the slot holds no port, GPSWrite then
+// waits out the read time-out and tries the name again, instead of returning
+// at once.
+extern bool portWanted;
 
 inline bool SlotHoldsPort() {
   return portSlot != nullptr && portSlot != INVALID_HANDLE_VALUE;

@@ -1,4 +1,6 @@
 // GPSOpen and GPSClose: the port's lifetime and its line settings.
+#include "port.h"
+
 #include "TolvaneGPS.h"
 #include "module_state.h"
 #include "receiver_line.h"
@@ -9,12 +11,16 @@ namespace {
 // 4800 8N1 with XON/XOFF both ways, no hardware flow control, DTR and RTS
 // held off, and the usual start and stop characters: a port left with other
 // ones would swallow receiver bytes, or refuse XON/XOFF when they are equal.
-// Every other field is the platform's starting value.
+// Binary mode is the only one Win32 drivers take, and one overrun must not
+// stop every later read until someone clears it, so fBinary is always set
+// and fAbortOnError always cleared. Every other field is the platform's
+// starting value.
 void ApplyReceiverLineSettings(HANDLE port) {
   DCB dcb = {};
   ReadStartingLineSettings(port, &dcb);
   dcb.DCBlength = sizeof(DCB);
   dcb.BaudRate = 4800;
+  dcb.fBinary = 1;
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
@@ -24,10 +30,22 @@ void ApplyReceiverLineSettings(HANDLE port) {
   dcb.fRtsControl = RTS_CONTROL_DISABLE;
   dcb.fOutX = 1;
   dcb.fInX = 1;
+  dcb.fAbortOnError = 0;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
   SetCommState(port, &dcb);
   SetReceiverReadTimeouts(port);
+}
+
+} // namespace
+
+bool OpenNamedPort(bool again) {
+  portSlot = OpenReceiverPort(portNameBuffer, again);
+  if (portSlot == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  ApplyReceiverLineSettings(portSlot);
+  return true;
 }
 
 void CloseHeldPort() {
@@ -38,24 +56,24 @@ void CloseHeldPort() {
   portSlot = INVALID_HANDLE_VALUE;
 }
 
-} // namespace
-
 extern "C" int GPSOpen(const GPSWideChar *portName) {
   // The port is opened without sharing: a port left open here would keep the
   // host from ever opening it again.
   CloseHeldPort();
+  portWanted = true;
+  // A name that does not fit, or that the platform calls malformed, is left
+  // empty and never tried again; GPSWrite still waits out its time-out.
   if (!CopyWideBounded(portNameBuffer, kPortNameUnits, portName)) {
     return GPS_COMPLETION_CODE;
   }
-  portSlot = CreateFileW(portNameBuffer, GENERIC_READ | GENERIC_WRITE, 0,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (portSlot != INVALID_HANDLE_VALUE) {
-    ApplyReceiverLineSettings(portSlot);
+  if (!OpenNamedPort(false) && GetLastError() == ERROR_INVALID_NAME) {
+    portNameBuffer[0] = 0;
   }
   return GPS_COMPLETION_CODE;
 }
 
 extern "C" int GPSClose(void) {
   CloseHeldPort();
+  portWanted = false;
   return GPS_COMPLETION_CODE;
 }

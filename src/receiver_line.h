@@ -4,6 +4,11 @@
 
 #include "platform.h"
 
+// Opens the receiver's port by the name the host gave, for reading and
+// writing without sharing. again is false in GPSOpen and true when the port
+// was lost and its name is tried once more.
+HANDLE OpenReceiverPort(const WCHAR *name, bool again);
+
 // Fills the settings record that GPSOpen then completes: every field it does
 // not assign comes from here.
 void ReadStartingLineSettings(HANDLE port, DCB *dcb);

@@ -1,5 +1,6 @@
 // The three calls against a recording platform: what they hand the platform,
 // in what order, and what the port slot holds afterwards.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -92,6 +93,129 @@ TEST_F(Core, SettingsStillGoOutWhenThePortCannotReportItsOwn) {
   EXPECT_EQ(applied.XonLim, 0);
 }
 
+// How many calls of one name, and the waits the core slept in all.
+int Count(const std::string &name) {
+  Names names = CallNames();
+  return static_cast<int>(std::count(names.begin(), names.end(), name));
+}
+
+DWORD SleptMs() {
+  DWORD slept = 0;
+  for (const PlatformCall &call : platformCalls) {
+    slept += call.name == "Sleep" ? call.count : 0;
+  }
+  return slept;
+}
+
+// The count of bytes the capture file was given.
+DWORD Written() {
+  for (const PlatformCall &call : platformCalls) {
+    if (call.name == "WriteFile") {
+      return call.count;
+    }
+  }
+  return ~0u;
+}
+
+TEST_F(Core, APortThatIsGoneIsClosedAtOnceWaitedForAndTakenBackByName) {
+  OpenPort();
+  // Pulled in the middle of a block: that block keeps what it had, and the
+  // dead handle is closed before anything else.
+  platformScript.reads = {{"$GPGGA,", FALSE}};
+  platformScript.portGone = true;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(), (Names{"ReadFile", "ClearCommError", "CloseHandle",
+                                "CreateFileW", "WriteFile", "CloseHandle"}));
+  EXPECT_EQ(platformCalls[2].handle, kPort);
+  EXPECT_EQ(Written(), 7u);
+  EXPECT_EQ(portSlot, INVALID_HANDLE_VALUE);
+
+  // While it is away, each call waits out the read time-out, trying the
+  // name every 100 ms, and leaves an empty file.
+  for (int call = 0; call < 2; ++call) {
+    platformCalls.clear();
+    platformScript.openResults.assign(20, INVALID_HANDLE_VALUE);
+    platformScript.openResults.push_back(kFile);
+    GPSWrite(u"a");
+    EXPECT_EQ(SleptMs(), 2000u);
+    EXPECT_EQ(Count("CreateFileW"), 20 + 1); // the tries, then the file
+    EXPECT_EQ(Count("ReadFile"), 0);
+    EXPECT_EQ(Written(), 0u);
+  }
+
+  // Back under its name: the line is set again and the block read in the
+  // same call.
+  platformCalls.clear();
+  platformClockMs += 50;
+  platformScript.portGone = false;
+  platformScript.openResults = {INVALID_HANDLE_VALUE, kOtherPort, kFile};
+  platformScript.reads = {{"$GPRMC\r\n", TRUE}};
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(), (Names{"CreateFileW", "Sleep", "CreateFileW",
+                                "GetCommState", "SetCommState", "ReadFile",
+                                "CreateFileW", "WriteFile", "CloseHandle"}));
+  EXPECT_EQ(platformCalls[2].text, u"COM3");
+  EXPECT_EQ(platformCalls[4].handle, kOtherPort);
+  EXPECT_EQ(platformCalls[4].dcb.BaudRate, 4800u);
+  EXPECT_EQ(platformCalls[4].dcb.fOutX + platformCalls[4].dcb.fInX, 2u);
+  EXPECT_EQ(platformCalls[5].handle, kOtherPort);
+  EXPECT_EQ(Written(), 8u);
+  EXPECT_EQ(portSlot, kOtherPort);
+}
+
+TEST_F(Core, ALineErrorKeepsThePortAndTheReadGoesOn) {
+  OpenPort();
+  platformScript.reads = {{"$GP", FALSE}, {"GGA\r\n", TRUE}};
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(), (Names{"ReadFile", "ClearCommError", "ReadFile",
+                                "CreateFileW", "WriteFile", "CloseHandle"}));
+  EXPECT_EQ(platformCalls[2].pointer, transferBuffer + 3); // after the first
+  EXPECT_EQ(Written(), 8u);
+  EXPECT_EQ(portSlot, kPort);
+
+  // One that keeps failing with nothing read waits between tries, and the
+  // call still ends with the time-out.
+  platformCalls.clear();
+  platformScript.readResult = FALSE;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(Count("CloseHandle"), 1); // the file's only
+  EXPECT_LE(Count("ReadFile"), 21);
+  EXPECT_GE(SleptMs(), 2000u);
+}
+
+TEST_F(Core, AFailedOpenIsTriedAgainByEachWriteAndAMalformedNameNever) {
+  platformScript.openResults = {INVALID_HANDLE_VALUE};
+  GPSOpen(u"COM3");
+  platformCalls.clear();
+  platformScript.openResults = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE,
+                                kPort, kFile};
+  platformScript.reads = {{"late\r\n", TRUE}};
+  GPSWrite(u"a");
+  EXPECT_EQ(Count("CreateFileW"), 3 + 1);
+  EXPECT_EQ(SleptMs(), 200u);
+  EXPECT_EQ(Written(), 6u);
+
+  platformScript.openError = ERROR_INVALID_NAME;
+  GPSOpen(u"COM300");
+  platformCalls.clear();
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(), (Names{"Sleep", "CreateFileW"}));
+  EXPECT_EQ(SleptMs(), 2000u);
+}
+
+TEST_F(Core, AfterCloseAWriteReturnsAtOnceAndTriesNothing) {
+  platformScript.openResults = {INVALID_HANDLE_VALUE};
+  GPSOpen(u"COM3");
+  GPSClose();
+  platformCalls.clear();
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(), Names{"CreateFileW"});
+  EXPECT_EQ(platformCalls[0].text, u"a");
+}
+
 TEST_F(Core, AFailedOpenLeavesTheInvalidHandleAndConfiguresNothing) {
   platformScript.openResults = {INVALID_HANDLE_VALUE};
   EXPECT_EQ(GPSOpen(u"/dev/none"), GPS_COMPLETION_CODE);
@@ -179,13 +303,6 @@ TEST_F(Core, WriteReadsTheBlockThenMakesItTheWholeFile) {
 
 TEST_F(Core, WriteStoresWhatTheReadReportsButNeverMoreThanTheBuffer) {
   OpenPort();
-  platformScript.readResult = FALSE; // a hang-up that still delivered bytes
-  platformScript.readCount = 17;
-  platformScript.openResults = {kFile};
-  GPSWrite(u"a");
-  EXPECT_EQ(platformCalls[2].count, 17u);
-
-  platformCalls.clear();
   platformScript.readCount = 70000;
   platformScript.openResults = {kFile};
   GPSWrite(u"a");

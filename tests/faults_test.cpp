@@ -44,7 +44,7 @@ TEST_F(Faults, EachCallOnADeadLineWaitsOutTheTimeOutAtNoCpu) {
     double cpuUsed = CpuSeconds() - cpu;
     std::printf("a read of a dead line: %.3f s wall, %.2f ms CPU\n", wall,
                 cpuUsed * 1e3);
-    EXPECT_GE(wall, 2.0);
+    EXPECT_GE(wall, 1.99); // the time-out is counted in whole milliseconds
     EXPECT_LT(wall, 3.0);
     // A wait that spun would use the whole 2 s; a quiet machine shows about
     // 2 ms, and the bound leaves room for a loaded one.
@@ -263,7 +263,7 @@ TEST_F(Faults, AForkedChildClosingThePortLeavesTheParentsHold) {
   EXPECT_EQ(Capture(), "$GPGGA,mine\r\n");
 }
 
-TEST_F(Faults, APortHeldByAnotherProcessIsRefusedWithoutBlocking) {
+TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
@@ -280,16 +280,15 @@ TEST_F(Faults, APortHeldByAnotherProcessIsRefusedWithoutBlocking) {
   ASSERT_EQ(read(ready[0], &locked, 1), 1);
   ASSERT_EQ(locked, 'y');
 
-  Open();
   auto start = Clock::now();
+  Open();
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
   WriteWhole(dir.File("fix.nmea"), "old block");
   EXPECT_EQ(Capture(), "");
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 
   close(release[1]);
   waitpid(holder, nullptr, 0);
-  Open(); // free again
-  SendAndSettle("$GPRMC\r\n");
+  SendAndSettle("$GPRMC\r\n"); // free again: no new GPSOpen
   EXPECT_EQ(Capture(), "$GPRMC\r\n");
   for (int fd : {ready[0], ready[1], release[0]}) {
     close(fd);

@@ -6,6 +6,7 @@
 
 std::vector<PlatformCall> platformCalls;
 PlatformScript platformScript;
+DWORD platformClockMs;
 
 void ResetPlatformAndCore() {
   platformCalls.clear();
@@ -13,6 +14,8 @@ void ResetPlatformAndCore() {
   std::memset(transferBuffer, 0, sizeof transferBuffer);
   std::memset(portNameBuffer, 0, sizeof portNameBuffer);
   portSlot = nullptr;
+  portWanted = false;
+  platformClockMs = 0;
 }
 
 std::vector<std::string> CallNames() {
@@ -24,6 +27,8 @@ std::vector<std::string> CallNames() {
 }
 
 namespace {
+
+DWORD lastError;
 
 PlatformCall &Record(const char *name, HANDLE handle, const void *pointer) {
   PlatformCall call;
@@ -48,11 +53,12 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   call.disposition = creationDisposition;
   call.attributes = flagsAndAttributes;
   call.extrasNull = securityAttributes == nullptr && templateFile == nullptr;
-  if (platformScript.openResults.empty()) {
-    return INVALID_HANDLE_VALUE;
+  HANDLE result = INVALID_HANDLE_VALUE;
+  if (!platformScript.openResults.empty()) {
+    result = platformScript.openResults.front();
+    platformScript.openResults.erase(platformScript.openResults.begin());
   }
-  HANDLE result = platformScript.openResults.front();
-  platformScript.openResults.erase(platformScript.openResults.begin());
+  lastError = result == INVALID_HANDLE_VALUE ? platformScript.openError : 0;
   return result;
 }
 
@@ -61,6 +67,13 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
   PlatformCall &call = Record("ReadFile", file, buffer);
   call.count = bytesToRead;
   call.extrasNull = overlapped == nullptr;
+  if (!platformScript.reads.empty()) {
+    ScriptedRead read = platformScript.reads.front();
+    platformScript.reads.erase(platformScript.reads.begin());
+    std::memcpy(buffer, read.bytes.data(), read.bytes.size());
+    *bytesRead = static_cast<DWORD>(read.bytes.size());
+    return read.result;
+  }
   std::memcpy(buffer, platformScript.readBytes.data(),
               platformScript.readBytes.size());
   *bytesRead = platformScript.readCount;
@@ -94,3 +107,25 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
   Record("SetCommState", file, dcb).dcb = *dcb;
   return TRUE;
 }
+
+BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *) {
+  Record("ClearCommError", file, nullptr);
+  *errors = 0;
+  return platformScript.portGone ? FALSE : TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+  Record("Sleep", nullptr, nullptr).count = milliseconds;
+  platformClockMs += milliseconds;
+}
+
+DWORD GetTickCount(void) { return platformClockMs; }
+
+DWORD GetLastError(void) { return lastError; }
+
+void SetLastError(DWORD error) { lastError = error; }
+
+// The names as given: the tests' working directory plays no part.
+DWORD GetFullPathNameW(const WCHAR *, DWORD, WCHAR *, WCHAR **) { return 0; }
+
+bool LeadsToLostTerminal(const WCHAR *) { return false; }

@@ -19,19 +19,30 @@ struct PlatformCall {
   DCB dcb = {};                // SetCommState: the record
 };
 
+struct ScriptedRead {
+  std::string bytes;
+  BOOL result;
+};
+
 struct PlatformScript {
-  std::vector<HANDLE> openResults; // CreateFileW answers, in order
+  std::vector<HANDLE> openResults;        // CreateFileW answers, in order
+  DWORD openError = ERROR_FILE_NOT_FOUND; // GetLastError after a failed open
   bool getCommStateSucceeds = true;
   DCB portDcb = {};      // what GetCommState reports
   std::string readBytes; // what ReadFile delivers
   DWORD readCount = 0;   // the count ReadFile reports
   BOOL readResult = TRUE;
+  std::vector<ScriptedRead> reads; // taken first, in order, when given
+  bool portGone = false;           // ClearCommError fails
 };
+
+// The platform's clock: GetTickCount reads it, Sleep moves it on.
+extern DWORD platformClockMs;
 
 extern std::vector<PlatformCall> platformCalls;
 extern PlatformScript platformScript;
 
-// Forgets the calls, the script and the core's module state.
+// Forgets the calls, the clock, the script and the core's module state.
 void ResetPlatformAndCore();
 
 std::vector<std::string> CallNames();

@@ -70,10 +70,12 @@ TEST_P(WindowsDll, ExportsTheSevenItemsUnderThePlatformsOwnNames) {
 }
 
 TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
-  EXPECT_EQ(ReadPe(DllOf(GetParam())).imports,
-            (Imports{{"KERNEL32.dll",
-                      {"CloseHandle", "CreateFileW", "GetCommState", "ReadFile",
-                       "SetCommState", "SetCommTimeouts", "WriteFile"}}}));
+  EXPECT_EQ(
+      ReadPe(DllOf(GetParam())).imports,
+      (Imports{{"KERNEL32.dll",
+                {"ClearCommError", "CloseHandle", "CreateFileW", "GetCommState",
+                 "GetLastError", "GetTickCount", "ReadFile", "SetCommState",
+                 "SetCommTimeouts", "Sleep", "WriteFile"}}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,

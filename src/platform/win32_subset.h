@@ -30,6 +30,14 @@ typedef void *LPVOID;
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x80u
 
+// The GetLastError codes this subset reports.
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INVALID_NAME 123u
+
 #define NOPARITY 0
 #define ODDPARITY 1
 #define EVENPARITY 2
@@ -91,6 +99,13 @@ typedef struct COMMTIMEOUTS {
   DWORD WriteTotalTimeoutConstant;
 } COMMTIMEOUTS;
 
+// What ClearCommError reports of a port's queues.
+typedef struct COMSTAT {
+  DWORD flags; // the Win32 bit fields fCtsHold ... fTxim
+  DWORD cbInQue;
+  DWORD cbOutQue;
+} COMSTAT;
+
 HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
                    SECURITY_ATTRIBUTES *securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes,
@@ -102,3 +117,7 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
 BOOL CloseHandle(HANDLE object);
 BOOL GetCommState(HANDLE file, DCB *dcb);
 BOOL SetCommState(HANDLE file, DCB *dcb);
+BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status);
+void Sleep(DWORD milliseconds);
+DWORD GetTickCount(void);
+DWORD GetLastError(void);

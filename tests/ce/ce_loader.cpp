@@ -1,14 +1,18 @@
 // A Windows CE loader in miniature, for the CE DLLs on an emulated ARM CPU:
 // an ARM Linux program run under qemu-arm. It maps the DLL away from its
 // preferred base, applies its base relocations, binds its COREDLL.dll
-// ordinals to this project's POSIX layer (so the device binary captures
-// through the same code as the .so), calls DllMain and checks the seven
-// exports, then captures as the test commands:
+// ordinals to stand-ins that behave like a CE device, calls DllMain and
+// checks the seven exports, then runs the test's commands:
 //
-//   ce_loader DLL PORT DIR   opens PORT and prints "opened" and the settings
-//                            record handed to SetCommState, then reads:
-//   w NAME                   GPSWrite(DIR/NAME); prints "wrote NAME"
-//   c                        GPSClose; prints "closed"
+//   o          GPSOpen(PORT); prints "opened" and the settings record
+//              handed to SetCommState
+//   w NAME     GPSWrite(DIR/NAME); prints "wrote NAME"
+//   c          GPSClose; prints "closed"
+//   u, p       unplugs the port (a card pulled, a suspend) and plugs it
+//              back; prints "unplugged" or "plugged"
+//   e          the next read of the port meets a line error
+//   s          prints "opens N settings N closes N": the port opens tried,
+//              settings applied and port handles closed since the last s
 //
 // "FAIL what" and exit status 1 report a fault.
 #include <cstdint>
@@ -19,6 +23,7 @@
 #include <sys/mman.h>
 #include <vector>
 
+#include "../../src/platform/ce/coredll_imports.h"
 #include "platform.h"
 #include "utf16.h"
 
@@ -38,24 +43,127 @@ template <typename T> T Read(const uint8_t *at) {
 // The last record the DLL handed to SetCommState, for the test to check.
 DCB recordedSettings;
 
-BOOL RecordingSetCommState(HANDLE port, DCB *dcb) {
-  std::memcpy(&recordedSettings, dcb, sizeof recordedSettings);
-  return SetCommState(port, dcb);
+// COREDLL.dll stand-ins. Bytes move through the project's POSIX layer, which
+// never reopens anything by itself; the faults are CE's own, played here:
+// an unplug leaves every port handle opened before it dead for good
+// (ReadFile fails with 31, ClearCommError fails), the port's name fails to
+// open with 2 until it is plugged back, and a port stays held for 2 s after
+// CloseHandle (opens fail with 5), as CE drivers do.
+namespace ce {
+
+constexpr DWORD kHeldAfterCloseMs = 2000;
+
+const char16_t *portName;
+bool plugged = true;
+bool lineErrorNext = false;
+unsigned epoch = 1; // counts unplugs
+DWORD portClosedAt;
+bool portEverClosed = false;
+int opens, settings, closes;
+
+struct PortHandle {
+  HANDLE handle;
+  unsigned epoch;
+};
+std::vector<PortHandle> ports; // open port handles
+
+PortHandle *PortOf(HANDLE handle) {
+  for (PortHandle &port : ports) {
+    if (port.handle == handle) {
+      return &port;
+    }
+  }
+  return nullptr;
 }
 
-// COREDLL.dll's ordinals that the DLL may import, bound to the POSIX layer.
+bool IsDead(HANDLE handle) {
+  PortHandle *port = PortOf(handle);
+  return port != nullptr && (!plugged || port->epoch != epoch);
+}
+
+HANDLE CreateFileW(const WCHAR *name, DWORD access, DWORD share,
+                   SECURITY_ATTRIBUTES *security, DWORD disposition,
+                   DWORD flags, HANDLE model) {
+  if (std::u16string(name) != portName) {
+    return ::CreateFileW(name, access, share, security, disposition, flags,
+                         model);
+  }
+  ++opens;
+  if (!plugged) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (portEverClosed && GetTickCount() - portClosedAt < kHeldAfterCloseMs) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  for (const PortHandle &port : ports) {
+    if (port.epoch != epoch) {
+      Fail("a port reopened while a dead handle to it was still open");
+    }
+  }
+  HANDLE handle =
+      ::CreateFileW(name, access, share, security, disposition, flags, model);
+  if (handle != INVALID_HANDLE_VALUE) {
+    ports.push_back({handle, epoch});
+  }
+  return handle;
+}
+
+BOOL SetCommState(HANDLE port, DCB *dcb) {
+  ++settings;
+  std::memcpy(&recordedSettings, dcb, sizeof recordedSettings);
+  if (IsDead(port)) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return ::SetCommState(port, dcb);
+}
+
+BOOL CloseHandle(HANDLE object) {
+  if (PortOf(object) != nullptr) {
+    ++closes;
+    portClosedAt = GetTickCount();
+    portEverClosed = true;
+    ports.erase(ports.begin() + (PortOf(object) - ports.data()));
+  }
+  return ::CloseHandle(object);
+}
+
+BOOL ReadFile(HANDLE file, void *buffer, DWORD count, DWORD *got,
+              OVERLAPPED *overlapped) {
+  if (IsDead(file) || (lineErrorNext && PortOf(file) != nullptr)) {
+    lineErrorNext = false;
+    *got = 0;
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return ::ReadFile(file, buffer, count, got, overlapped);
+}
+
+BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
+  if (IsDead(file)) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return ::ClearCommError(file, errors, status);
+}
+
+using ::GetLastError;
+using ::GetTickCount;
+using ::Sleep;
+using ::WriteFile;
+
+} // namespace ce
+
+// COREDLL.dll's ordinals, each bound to its stand-in.
 void *StandInFor(uint32_t ordinal) {
   switch (ordinal) {
-  case 168:
-    return reinterpret_cast<void *>(&CreateFileW);
-  case 118:
-    return reinterpret_cast<void *>(&RecordingSetCommState);
-  case 553:
-    return reinterpret_cast<void *>(&CloseHandle);
-  case 170:
-    return reinterpret_cast<void *>(&ReadFile);
-  case 171:
-    return reinterpret_cast<void *>(&WriteFile);
+#define BIND(name, number)                                                     \
+  case number:                                                                 \
+    return reinterpret_cast<void *>(&ce::name);
+    COREDLL_IMPORTS(BIND)
+#undef BIND
   default:
     Fail("import of COREDLL.dll ordinal " + std::to_string(ordinal));
   }
@@ -218,18 +326,21 @@ int main(int argc, char **argv) {
   }
   *n = 1234;
 
-  if (gpsOpen(Utf16(argv[2]).c_str()) != 999) {
-    Fail("GPSOpen");
-  }
-  const auto *record = reinterpret_cast<const uint8_t *>(&recordedSettings);
-  std::printf("opened");
-  for (size_t i = 0; i < sizeof recordedSettings; ++i) {
-    std::printf(" %02x", record[i]);
-  }
-  std::printf("\n");
+  const std::u16string port = Utf16(argv[2]);
+  ce::portName = port.c_str();
   for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
     std::string command(line, std::strcspn(line, "\n"));
-    if (command.rfind("w ", 0) == 0) {
+    if (command == "o") {
+      if (gpsOpen(port.c_str()) != 999) {
+        Fail("GPSOpen");
+      }
+      const auto *record = reinterpret_cast<const uint8_t *>(&recordedSettings);
+      std::printf("opened");
+      for (size_t i = 0; i < sizeof recordedSettings; ++i) {
+        std::printf(" %02x", record[i]);
+      }
+      std::printf("\n");
+    } else if (command.rfind("w ", 0) == 0) {
       std::string name = command.substr(2);
       if (gpsWrite(Utf16(std::string(argv[3]) + "/" + name).c_str()) != 999) {
         Fail("GPSWrite");
@@ -240,6 +351,17 @@ int main(int argc, char **argv) {
         Fail("GPSClose");
       }
       std::printf("closed\n");
+    } else if (command == "u" || command == "p") {
+      ce::plugged = command == "p";
+      ce::epoch += command == "u";
+      std::printf("%s\n", ce::plugged ? "plugged" : "unplugged");
+    } else if (command == "e") {
+      ce::lineErrorNext = true;
+      std::printf("line error\n");
+    } else if (command == "s") {
+      std::printf("opens %d settings %d closes %d\n", ce::opens, ce::settings,
+                  ce::closes);
+      ce::opens = ce::settings = ce::closes = 0;
     }
   }
   return 0;

@@ -107,9 +107,10 @@ int main() {
       dcb.StopBits = stop == 2 ? TWOSTOPBITS : ONESTOPBIT;
       BOOL applied = SetCommState(own, &dcb);
       termios settings = {};
-      const OpenDescriptor *port = LookUpHandle(own);
+      const OpenDescriptor *port = BeginUse(own);
       bool raw = port != nullptr && tcgetattr(port->fd, &settings) == 0 &&
                  (settings.c_lflag & (ICANON | ECHO | ISIG)) == 0;
+      EndUse(own);
       std::printf("@ set %d raw %d\n", applied ? 1 : 0, raw ? 1 : 0);
     } else if (std::strcmp(word, "unset") == 0) {
       CloseHandle(own);

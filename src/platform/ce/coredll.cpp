@@ -1,24 +1,23 @@
 // The calls the core makes into COREDLL.dll, imported by ordinal only. The
 // device's loader fills coredllImports, the image's import address table,
 // with the addresses of these ordinals; each call goes through its slot.
+#include "coredll_imports.h"
 #include "platform.h"
 
 extern "C" {
 // Until the loader fills it, each slot holds its import entry, as the PE
 // format asks: 0x80000000 | ordinal, then a 0 that ends the table.
-void *coredllImports[] = {
-    reinterpret_cast<void *>(0x80000000u | 168), // CreateFileW
-    reinterpret_cast<void *>(0x80000000u | 118), // SetCommState
-    reinterpret_cast<void *>(0x80000000u | 553), // CloseHandle
-    reinterpret_cast<void *>(0x80000000u | 170), // ReadFile
-    reinterpret_cast<void *>(0x80000000u | 171), // WriteFile
-    nullptr,
-};
+#define IMPORT_ENTRY(name, ordinal)                                            \
+  reinterpret_cast<void *>(0x80000000u | ordinal),
+void *coredllImports[] = {COREDLL_IMPORTS(IMPORT_ENTRY) nullptr};
+#undef IMPORT_ENTRY
 }
 
 namespace {
 
-enum Slot { kCreateFileW, kSetCommState, kCloseHandle, kReadFile, kWriteFile };
+#define SLOT(name, ordinal) k##name,
+enum Slot { COREDLL_IMPORTS(SLOT) };
+#undef SLOT
 
 template <typename Function> Function *Imported(Slot slot) {
   return reinterpret_cast<Function *>(coredllImports[slot]);
@@ -53,4 +52,21 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
                DWORD *bytesWritten, OVERLAPPED *overlapped) {
   return Imported<decltype(WriteFile)>(kWriteFile)(file, buffer, bytesToWrite,
                                                    bytesWritten, overlapped);
+}
+
+BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
+  return Imported<decltype(ClearCommError)>(kClearCommError)(file, errors,
+                                                             status);
+}
+
+void Sleep(DWORD milliseconds) {
+  Imported<decltype(Sleep)>(kSleep)(milliseconds);
+}
+
+DWORD GetLastError(void) {
+  return Imported<decltype(GetLastError)>(kGetLastError)();
+}
+
+DWORD GetTickCount(void) {
+  return Imported<decltype(GetTickCount)>(kGetTickCount)();
 }

@@ -1,14 +1,16 @@
 #include "receiver_line.h"
 
-// COREDLL.dll has no GetCommState ordinal known to us, so the record starts
-// from fixed values rather than from the port: binary mode (the only mode CE
-// drivers support), the usual start and stop characters, and flow-control
-// limits that suit a driver input buffer of 2 KiB or more: XOFF goes out
-// when 512 bytes of room are left, XON when 512 bytes or fewer wait.
+// CE names carry their colon ("COM1:") and open as given.
+HANDLE OpenReceiverPort(const WCHAR *name, bool) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// The DLL imports no GetCommState from COREDLL.dll, so the record starts
+// from fixed values rather than from the port: flow-control limits that suit
+// a driver input buffer of 2 KiB or more: XOFF goes out when 512 bytes of
+// room are left, XON when 512 bytes or fewer wait.
 void ReadStartingLineSettings(HANDLE, DCB *dcb) {
-  dcb->fBinary = 1;
-  dcb->XonChar = 0x11;
-  dcb->XoffChar = 0x13;
   dcb->XonLim = 512;
   dcb->XoffLim = 512;
 }

@@ -64,11 +64,6 @@ constexpr tcflag_t kRawLocalOff =
 constexpr tcflag_t kLineControl = CSIZE | PARENB | PARODD | CSTOPB | CMSPAR |
                                   CRTSCTS | HUPCL | CLOCAL | CREAD;
 
-int TerminalOf(HANDLE file) {
-  OpenDescriptor *descriptor = LookUpHandle(file);
-  return descriptor == nullptr ? -1 : descriptor->fd;
-}
-
 bool SpeedCode(DWORD baud, speed_t *code) {
   for (const Speed &speed : kSpeeds) {
     if (speed.baud == baud) {
@@ -192,13 +187,11 @@ bool SetModemLine(int fd, int line, bool on) {
   return errno == ENOTTY || errno == EINVAL;
 }
 
-} // namespace
-
-BOOL GetCommState(HANDLE file, DCB *dcb) {
-  int fd = TerminalOf(file);
+// Fills dcb from the terminal's settings; false when it has none.
+bool ReadDcb(int fd, DCB *dcb) {
   termios settings;
-  if (dcb == nullptr || fd < 0 || tcgetattr(fd, &settings) != 0) {
-    return FALSE;
+  if (tcgetattr(fd, &settings) != 0) {
+    return false;
   }
   *dcb = DCB{};
   dcb->DCBlength = sizeof(DCB);
@@ -239,8 +232,10 @@ BOOL GetCommState(HANDLE file, DCB *dcb) {
   dcb->StopBits = (settings.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
   dcb->XonChar = static_cast<char>(settings.c_cc[VSTART]);
   dcb->XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
-  return TRUE;
+  return true;
 }
+
+} // namespace
 
 bool ApplyDcb(int fd, const DCB &dcb) {
   termios before;
@@ -271,13 +266,51 @@ bool ApplyDcb(int fd, const DCB &dcb) {
   return all;
 }
 
-BOOL SetCommState(HANDLE file, DCB *dcb) {
-  OpenDescriptor *port = LookUpHandle(file);
-  if (dcb == nullptr || port == nullptr || port->fd < 0) {
+BOOL GetCommState(HANDLE file, DCB *dcb) {
+  OpenDescriptor *port = dcb == nullptr ? nullptr : BeginUse(file);
+  if (port == nullptr) {
     return FALSE;
   }
-  // Kept, so that a replugged receiver gets the same line.
-  port->settings = *dcb;
-  port->hasSettings = true;
-  return ApplyDcb(port->fd, *dcb) ? TRUE : FALSE;
+  bool read = ReadDcb(port->fd, dcb);
+  EndUse(file);
+  return read ? TRUE : FALSE;
+}
+
+BOOL SetCommState(HANDLE file, DCB *dcb) {
+  OpenDescriptor *port = dcb == nullptr ? nullptr : BeginUse(file);
+  if (port == nullptr) {
+    return FALSE;
+  }
+  bool applied = ApplyDcb(port->fd, *dcb);
+  EndUse(file);
+  return applied ? TRUE : FALSE;
+}
+
+// A line has no error flags to clear here (termios reports none), so this
+// tells only whether the port is still there, and what waits in its queues.
+// It fails on a line that hung up, as on a removed device on Windows.
+BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
+  OpenDescriptor *port = BeginUse(file);
+  if (port == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  bool gone = IsHungUp(port);
+  if (!gone) {
+    if (errors != nullptr) {
+      *errors = 0;
+    }
+    if (status != nullptr) {
+      int waiting = 0, queued = 0;
+      *status = COMSTAT{};
+      status->cbInQue = ioctl(port->fd, FIONREAD, &waiting) == 0 ? waiting : 0;
+      status->cbOutQue = ioctl(port->fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+    }
+  }
+  EndUse(file);
+  if (gone) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return TRUE;
 }

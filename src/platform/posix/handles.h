@@ -4,34 +4,43 @@
 // and carries that entry's generation. A value this layer did not hand out,
 // or one whose entry was closed and reused, names nothing, so no call can
 // reach a descriptor the library does not own (standard input included).
+//
+// The table is the layer's own, kept as an operating system keeps its
+// handles: entries are taken and freed under a lock, and each call on a
+// handle holds a use of its entry. CloseHandle makes the handle name nothing
+// at once, but the descriptor is closed only when the last use ends, so a
+// read in flight on another thread goes on with its own descriptor and never
+// with a number the host has been given since.
 #pragma once
 
 #include <sys/types.h>
 
 #include "platform.h"
 
-// Room for any port name the core passes on (99 UTF-16 units as UTF-8).
-constexpr size_t kPortPathBytes = 512;
-
 struct OpenDescriptor {
-  int fd;           // -1 once a port's line has hung up
-  bool waitsOnLine; // a port or pipe: reads follow kPortReadTimeouts
-  bool exclusive;   // flock and TIOCEXCL to undo on close
-  pid_t holder;     // the process that took them: only it gives them up
-  // A port keeps its path and its last settings, to come back on its own
-  // when the receiver is plugged in again. Empty for everything else.
-  char path[kPortPathBytes];
-  bool hasSettings;
-  DCB settings;
+  int fd;
+  bool isLine;    // not a regular file: a port or a pipe, read with time-outs
+  bool exclusive; // flock and TIOCEXCL to undo on close
+  pid_t holder;   // the process that took them: only it gives them up
+  bool hungUp;    // the line went away: reads fail from now on
 };
 
 // Returns the new handle, or INVALID_HANDLE_VALUE when the table is full (the
 // caller still owns fd then).
-HANDLE AdoptDescriptor(OpenDescriptor descriptor);
+HANDLE AdoptDescriptor(const OpenDescriptor &descriptor);
 
-// The entry a handle names, or null when it names none.
-OpenDescriptor *LookUpHandle(HANDLE handle);
+// The entry a handle names, held until EndUse; null when the handle names
+// none or was closed.
+OpenDescriptor *BeginUse(HANDLE handle);
+void EndUse(HANDLE handle);
 
-// Forgets the entry and returns what it held; false when the handle names
-// none.
-bool ReleaseHandle(HANDLE handle, OpenDescriptor *released);
+// Makes the handle name nothing from now on; its descriptor is closed when
+// the last use ends. False when the handle named nothing.
+bool CloseEntry(HANDLE handle);
+
+// Records that the entry's line went away.
+void MarkHungUp(OpenDescriptor *descriptor);
+bool IsHungUp(OpenDescriptor *descriptor);
+
+// Closes the descriptor, giving up the hold in the process that took it.
+void CloseDescriptor(OpenDescriptor *descriptor);

@@ -1,5 +1,4 @@
-// CreateFileW and CloseHandle over open(2) and close(2), and a port's
-// return after a hang-up.
+// CreateFileW and CloseHandle over open(2) and close(2).
 //
 // Where POSIX differs from Win32:
 // - Share mode 0 on a port is an exclusive flock() (which stops every other
@@ -10,13 +9,20 @@
 //   would only lose the block.
 // - Everything is opened non-blocking, so a port without carrier or a FIFO
 //   without a reader fails or returns at once instead of hanging the caller.
-// - Descriptors are close-on-exec and never become a controlling terminal.
-// - A port whose line hangs up (a USB adapter unplugged) is closed at once
-//   and reopened by its path on a later read; its handle stays valid.
+// - Descriptors are close-on-exec, never become a controlling terminal, and
+//   are never 0, 1 or 2: with the host's standard streams closed, its
+//   printf must not reach the receiver.
+// - A failed open sets the last error: ERROR_INVALID_NAME for a name that
+//   names no path (a COM number out of range), ERROR_FILE_NOT_FOUND for a
+//   device that is not there, ERROR_ACCESS_DENIED for one that is held or
+//   refused, ERROR_GEN_FAILURE otherwise.
+#include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,7 +33,12 @@
 
 namespace {
 
-constexpr int kPortFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_RDWR;
+// Unix 98 pseudo-terminal slaves.
+constexpr unsigned kFirstPtyMajor = 136, kLastPtyMajor = 143;
+
+// The device of the pseudo-terminal that hung up last, 0 for none.
+dev_t lostTerminal;
+pthread_mutex_t lostTerminalLock = PTHREAD_MUTEX_INITIALIZER;
 
 int OpenFlags(DWORD desiredAccess, DWORD creationDisposition) {
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -47,13 +58,44 @@ int OpenFlags(DWORD desiredAccess, DWORD creationDisposition) {
   return creationDisposition == OPEN_EXISTING ? flags : -1;
 }
 
+DWORD ErrorFor(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENXIO:
+  case ENODEV:
+  case ENOTDIR:
+    return ERROR_FILE_NOT_FOUND;
+  case EACCES:
+  case EPERM:
+  case EBUSY:
+  case EWOULDBLOCK:
+  case EROFS:
+  case EISDIR:
+    return ERROR_ACCESS_DENIED;
+  default:
+    return ERROR_GEN_FAILURE;
+  }
+}
+
+// Moves a descriptor that took 0, 1 or 2 above them.
+int AboveStandardStreams(int fd) {
+  if (fd < 0 || fd > 2) {
+    return fd;
+  }
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
+}
+
 bool TakeExclusively(OpenDescriptor *descriptor) {
   int fd = descriptor->fd;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return false;
   }
   if (isatty(fd) && ioctl(fd, TIOCEXCL) != 0) {
+    int error = errno;
     flock(fd, LOCK_UN);
+    errno = error;
     return false;
   }
   descriptor->exclusive = true;
@@ -61,8 +103,20 @@ bool TakeExclusively(OpenDescriptor *descriptor) {
   return true;
 }
 
-// Closes the descriptor; the hold goes only from the process that took it,
-// since the lock and TIOCEXCL belong to the device, shared across a fork.
+HANDLE Refuse(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+bool IsPseudoTerminal(const struct stat &status) {
+  return S_ISCHR(status.st_mode) && major(status.st_rdev) >= kFirstPtyMajor &&
+         major(status.st_rdev) <= kLastPtyMajor;
+}
+
+} // namespace
+
+// The hold goes only from the process that took it, since the lock and
+// TIOCEXCL belong to the device, shared across a fork.
 void CloseDescriptor(OpenDescriptor *descriptor) {
   int fd = descriptor->fd;
   if (fd < 0) {
@@ -81,34 +135,21 @@ void CloseDescriptor(OpenDescriptor *descriptor) {
   close(fd);
 }
 
-// Remembers where a port came from, when the name fits.
-void KeepPath(OpenDescriptor *descriptor, const char *path) {
-  size_t length = 0;
-  while (path[length] != 0 && length < kPortPathBytes) {
-    ++length;
-  }
-  if (length == kPortPathBytes) {
-    return; // too long to keep: the port will not come back by itself
-  }
-  for (size_t i = 0; i <= length; ++i) {
-    descriptor->path[i] = path[i];
-  }
-}
-
-} // namespace
-
 HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
                    SECURITY_ATTRIBUTES *, DWORD creationDisposition, DWORD,
                    HANDLE) {
   char path[kPathBytes];
   int flags = OpenFlags(desiredAccess, creationDisposition);
-  if (flags == -1 || !PosixPathFromName(fileName, path, sizeof path)) {
-    return INVALID_HANDLE_VALUE;
+  if (flags == -1) {
+    return Refuse(ERROR_INVALID_PARAMETER);
+  }
+  if (!PosixPathFromName(fileName, path, sizeof path)) {
+    return Refuse(ERROR_INVALID_NAME);
   }
   OpenDescriptor descriptor = {};
-  descriptor.fd = open(path, flags, 0666);
+  descriptor.fd = AboveStandardStreams(open(path, flags, 0666));
   if (descriptor.fd < 0) {
-    return INVALID_HANDLE_VALUE;
+    return Refuse(ErrorFor(errno));
   }
   // Only something opened for reading needs its kind known: a capture file
   // is never read, and every GPSWrite saves the system call.
@@ -116,52 +157,50 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
     struct stat status;
     if (fstat(descriptor.fd, &status) != 0) {
       close(descriptor.fd);
-      return INVALID_HANDLE_VALUE;
+      return Refuse(ERROR_GEN_FAILURE);
     }
-    descriptor.waitsOnLine = !S_ISREG(status.st_mode);
+    descriptor.isLine = !S_ISREG(status.st_mode);
   }
-  if (shareMode == 0 && creationDisposition == OPEN_EXISTING) {
-    if (!TakeExclusively(&descriptor)) {
-      close(descriptor.fd);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (descriptor.waitsOnLine && (flags & O_ACCMODE) == O_RDWR) {
-      KeepPath(&descriptor, path);
-    }
+  if (shareMode == 0 && creationDisposition == OPEN_EXISTING &&
+      !TakeExclusively(&descriptor)) {
+    DWORD error = ErrorFor(errno);
+    close(descriptor.fd);
+    return Refuse(error);
   }
   HANDLE handle = AdoptDescriptor(descriptor);
   if (handle == INVALID_HANDLE_VALUE) {
     CloseDescriptor(&descriptor);
+    return Refuse(ERROR_GEN_FAILURE); // the table is full
   }
   return handle;
 }
 
 BOOL CloseHandle(HANDLE object) {
-  OpenDescriptor descriptor;
-  if (!ReleaseHandle(object, &descriptor)) {
+  if (!CloseEntry(object)) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  CloseDescriptor(&descriptor);
   return TRUE;
 }
 
-void DropHungUpLine(OpenDescriptor *port) { CloseDescriptor(port); }
+void RememberLostTerminal(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) == 0 && IsPseudoTerminal(status)) {
+    pthread_mutex_lock(&lostTerminalLock);
+    lostTerminal = status.st_rdev;
+    pthread_mutex_unlock(&lostTerminalLock);
+  }
+}
 
-bool ReopenPort(OpenDescriptor *port) {
-  if (port->fd >= 0 || port->path[0] == 0) {
-    return port->fd >= 0;
-  }
-  port->fd = open(port->path, kPortFlags);
-  if (port->fd < 0) {
+bool LeadsToLostTerminal(const WCHAR *name) {
+  char path[kPathBytes];
+  struct stat status;
+  if (!PosixPathFromName(name, path, sizeof path) || stat(path, &status) != 0 ||
+      !IsPseudoTerminal(status)) {
     return false;
   }
-  if (!isatty(port->fd) || !TakeExclusively(port)) {
-    close(port->fd);
-    port->fd = -1;
-    return false;
-  }
-  if (port->hasSettings) {
-    ApplyDcb(port->fd, port->settings);
-  }
-  return true;
+  pthread_mutex_lock(&lostTerminalLock);
+  bool lost = status.st_rdev == lostTerminal;
+  pthread_mutex_unlock(&lostTerminalLock);
+  return lost;
 }

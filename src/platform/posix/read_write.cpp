@@ -7,11 +7,9 @@
 // clock nor makes it spin.
 //
 // A line that hangs up (the receiver was unplugged) ends the read at once
-// with the bytes already received, and its descriptor is closed. Every later
-// read of that handle tries to open the port's path again, every 100 ms,
-// and otherwise waits out the total time without using the CPU, as a silent
-// line does: a host's capture loop never spins, and picks up the receiver
-// again as soon as it is back.
+// with the bytes already received, and the read fails, as a read of a
+// removed device does on Windows; so does every later read of that handle.
+// Coming back by name is the caller's to do.
 //
 // A write gives up when it has not finished within kWriteStallMs, whatever
 // signals arrive meanwhile. SIGPIPE and SIGXFSZ raised by the write itself
@@ -19,41 +17,19 @@
 // calling thread and taken out again, so they never reach the host; the
 // write just fails.
 #include <errno.h>
-#include <limits.h>
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "handles.h"
 #include "platform.h"
 #include "ports.h"
+#include "system_clock.h"
 
 namespace {
 
 // The longest a whole write may take (a full pipe, a port held by XOFF).
 constexpr int64_t kWriteStallNs = int64_t{2000} * 1000000;
-// How often a read on a dropped port looks for it again.
-constexpr int64_t kReplugPollNs = int64_t{100} * 1000000;
-
-int64_t NowNs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
-// Rounded up, so poll() never wakes just before the deadline and spins.
-int CeilMs(int64_t ns) {
-  int64_t ms = (ns + 999999) / 1000000;
-  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
-// Sleeps until the monotonic clock reaches when; signals do not cut it short.
-void SleepUntil(int64_t when) {
-  for (int64_t now = NowNs(); now < when; now = NowNs()) {
-    poll(nullptr, 0, CeilMs(when - now));
-  }
-}
 
 // Reads until wanted bytes, the quiet gap after a byte, or totalDeadline.
 // Sets *hungUp when the line went away.
@@ -99,32 +75,21 @@ void ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got,
 }
 
 BOOL ReadPort(OpenDescriptor *port, BYTE *buffer, DWORD wanted, DWORD *got) {
+  if (IsHungUp(port)) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
   const int64_t deadline =
       NowNs() + int64_t{kPortReadTimeouts.ReadTotalTimeoutConstant} * 1000000;
-  int64_t nextTry = NowNs();
-  for (;;) {
-    if (port->fd < 0) {
-      SleepUntil(nextTry < deadline ? nextTry : deadline);
-      if (NowNs() >= deadline) {
-        return FALSE; // still unplugged
-      }
-      // Counted from this try, so that a port that comes back only to hang
-      // up again is still tried no more than every 100 ms.
-      nextTry = NowNs() + kReplugPollNs;
-      if (!ReopenPort(port)) {
-        continue;
-      }
-    }
-    bool hungUp = false;
-    ReadLine(port->fd, buffer, wanted, got, deadline, &hungUp);
-    if (!hungUp) {
-      return TRUE;
-    }
-    DropHungUpLine(port);
-    if (*got > 0) {
-      return TRUE; // the block ends at once with what it had
-    }
+  bool hungUp = false;
+  ReadLine(port->fd, buffer, wanted, got, deadline, &hungUp);
+  if (!hungUp) {
+    return TRUE;
   }
+  MarkHungUp(port);
+  RememberLostTerminal(port->fd);
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
 }
 
 BOOL ReadPlain(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
@@ -218,14 +183,21 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
   DWORD ignored;
   DWORD *got = bytesRead != nullptr ? bytesRead : &ignored;
   *got = 0;
-  OpenDescriptor *descriptor = LookUpHandle(file);
-  if (descriptor == nullptr || buffer == nullptr) {
+  if (buffer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  OpenDescriptor *descriptor = BeginUse(file);
+  if (descriptor == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   BYTE *bytes = static_cast<BYTE *>(buffer);
-  return descriptor->waitsOnLine
-             ? ReadPort(descriptor, bytes, bytesToRead, got)
-             : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
+  BOOL read = descriptor->isLine
+                  ? ReadPort(descriptor, bytes, bytesToRead, got)
+                  : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
+  EndUse(file);
+  return read;
 }
 
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
@@ -233,9 +205,13 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
   DWORD ignored;
   DWORD *written = bytesWritten != nullptr ? bytesWritten : &ignored;
   *written = 0;
-  const OpenDescriptor *descriptor = LookUpHandle(file);
-  if (descriptor == nullptr || descriptor->fd < 0 ||
-      (buffer == nullptr && bytesToWrite > 0)) {
+  if (buffer == nullptr && bytesToWrite > 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const OpenDescriptor *descriptor = BeginUse(file);
+  if (descriptor == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   HeldSignals held;
@@ -243,5 +219,9 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
   bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
                        bytesToWrite, written);
   ReleaseWriteSignals(held);
+  EndUse(file);
+  if (!done) {
+    SetLastError(ERROR_GEN_FAILURE);
+  }
   return done ? TRUE : FALSE;
 }

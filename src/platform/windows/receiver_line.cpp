@@ -1,17 +1,57 @@
 #include "receiver_line.h"
 
+#include "read_timeouts.h"
+
+namespace {
+
+// "COMn" with n of two or more digits: Windows opens those only as
+// "\\.\COMn" (COM1 to COM9 are also reserved DOS names, and open either
+// way).
+bool IsBareHighComName(const WCHAR *name) {
+  if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' ||
+      (name[2] | 0x20) != 'm') {
+    return false;
+  }
+  int digits = 0;
+  for (const WCHAR *at = name + 3; *at != 0; ++at, ++digits) {
+    if (*at < '0' || *at > '9') {
+      return false;
+    }
+  }
+  return digits >= 2;
+}
+
+} // namespace
+
+HANDLE OpenReceiverPort(const WCHAR *name, bool) {
+  // Room for the prefix and the longest name the port-name buffer holds.
+  // Filled by hand: a zeroed array would call a memset no C runtime brings.
+  WCHAR device[4 + 100];
+  const WCHAR *open = name;
+  if (IsBareHighComName(name)) {
+    device[0] = device[1] = device[3] = '\\';
+    device[2] = '.';
+    int i = 0;
+    for (; i < 99 && name[i] != 0; ++i) {
+      device[4 + i] = name[i];
+    }
+    device[4 + i] = 0;
+    open = device;
+  }
+  return CreateFileW(open, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
 void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
   GetCommState(port, dcb);
 }
 
 // Windows starts a port with all time-outs zero, so a read would wait for the
-// whole 5000 bytes: minutes at 4800 baud, for ever on a silent line. These
-// are the POSIX build's: a block ends 100 ms after the receiver's last byte,
-// and a silent line gives an empty block after 2 s.
+// whole 5000 bytes: minutes at 4800 baud, for ever on a silent line.
 void SetReceiverReadTimeouts(HANDLE port) {
   COMMTIMEOUTS timeouts = {};
-  timeouts.ReadIntervalTimeout = 100;
+  timeouts.ReadIntervalTimeout = kReadIntervalMs;
   timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = 2000;
+  timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
   SetCommTimeouts(port, &timeouts);
 }

@@ -1,0 +1,89 @@
+// The read of one block, on every platform, and what it does when the port
+// is not there.
+//
+// A port whose read fails and whose ClearCommError fails too is gone: a USB
+// adapter pulled, a CE card removed or a device resumed, all of which leave
+// the handle dead for good. The call keeps the bytes it had, and the handle
+// is closed at once, since on Windows a handle left open shadows the device
+// when it comes back under the same name.
+//
+// While the slot holds no port between GPSOpen and GPSClose (lost, or never
+// opened because the receiver was absent or busy), a call waits out the read
+// time-out without using the CPU and tries the name every
+// kReopenIntervalMs, so a host's capture loop never spins and a receiver
+// that comes back is captured without a new GPSOpen.
+//
+// A read that fails while ClearCommError succeeds met a line error (an
+// overrun, a framing error): the port stays and the read goes on.
+#include "port_read.h"
+
+#include "module_state.h"
+#include "port.h"
+#include "read_timeouts.h"
+
+namespace {
+
+bool PortIsGone(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return !ClearCommError(port, &errors, &status);
+}
+
+DWORD Shorter(DWORD a, DWORD b) { return a < b ? a : b; }
+
+} // namespace
+
+DWORD ReadBlockFromPort() {
+  if (!portWanted) {
+    return 0;
+  }
+  const DWORD start = GetTickCount();
+  DWORD count = 0;
+  bool tried = false;
+  DWORD lastTry = start;
+  for (;;) {
+    if (SlotHoldsPort()) {
+      const DWORD room = kTransferBufferBytes - count;
+      DWORD got = 0;
+      BOOL read =
+          ReadFile(portSlot, transferBuffer + count, room, &got, nullptr);
+      // The count comes from outside the library; it never reaches past the
+      // buffer.
+      count += Shorter(got, room);
+      if (read || count == kTransferBufferBytes) {
+        return count;
+      }
+      if (PortIsGone(portSlot)) {
+        CloseHeldPort();
+        if (count > 0) {
+          return count;
+        }
+      } else if (got == 0) {
+        // A line error with nothing read: let the line settle, not spin.
+        Sleep(kReopenIntervalMs);
+      }
+    }
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= kReadTotalMs) {
+      return count;
+    }
+    if (SlotHoldsPort()) {
+      continue;
+    }
+    DWORD wait = kReadTotalMs - elapsed;
+    if (portNameBuffer[0] != 0) {
+      const DWORD sinceTry = GetTickCount() - lastTry;
+      if (!tried || sinceTry >= kReopenIntervalMs) {
+        tried = true;
+        lastTry = GetTickCount();
+        if (OpenNamedPort(true)) {
+          continue;
+        }
+        wait = Shorter(wait, kReopenIntervalMs);
+      } else {
+        wait = Shorter(wait, kReopenIntervalMs - sinceTry);
+      }
+    }
+    Sleep(wait);
+  }
+}
