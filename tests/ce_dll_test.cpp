@@ -169,85 +169,13 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
   EXPECT_EQ(host.Ask("c"), "closed");
 }
 
-// The stand-ins play CE's faults: a receiver absent at GPSOpen, a line
-// error, a port held for 2 s after it was closed, and an unplug or a resume
-// that leaves the open handle dead.
+// CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
   ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, CE_LOADER,
                      DllOf(GetParam().target), receiver.path(), dir.path()});
-  int calls = 0;
-  auto awayCall = [&] {
-    double cpu = host.CpuSeconds();
-    auto start = std::chrono::steady_clock::now();
-    std::string name = "away" + std::to_string(++calls);
-    EXPECT_EQ(host.Ask("w " + name), "wrote " + name);
-    double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-            .count();
-    EXPECT_EQ(File(name), "");
-    // At most 6 calls in 10 s; a spin would burn the whole 2 s of CPU.
-    EXPECT_GE(wall, 1.9);
-    EXPECT_LT(host.CpuSeconds() - cpu, 0.5);
-    std::printf("%s on %s, port away: %.2f s, %.0f ms CPU, %s\n",
-                GetParam().target, GetParam().cpu, wall,
-                (host.CpuSeconds() - cpu) * 1000, host.Ask("s").c_str());
-  };
-  // The block goes out once the port is open and raw again, and must be
-  // captured within two calls.
-  auto sendThenCapture = [&](const std::string &block) {
-    for (int call = 0; call < 2; ++call) {
-      std::string name = "back" + std::to_string(++calls);
-      std::string answer;
-      std::thread ask([&] { answer = host.Ask("w " + name); });
-      if (call == 0) {
-        EXPECT_TRUE(receiver.WaitUntilRaw());
-        receiver.Send(block);
-      }
-      ask.join();
-      EXPECT_EQ(answer, "wrote " + name);
-      if (!File(name).empty()) {
-        return File(name);
-      }
-    }
-    return std::string();
-  };
-
-  // Not there at GPSOpen, then plugged in.
-  EXPECT_EQ(host.Ask("u"), "unplugged");
-  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
-  awayCall();
-  host.Ask("s");
-  EXPECT_EQ(host.Ask("p"), "plugged");
-  EXPECT_EQ(sendThenCapture("$GPGGA,late\r\n"), "$GPGGA,late\r\n");
-  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
-
-  // A line error fails one read: the port stays.
-  EXPECT_EQ(host.Ask("e"), "line error");
-  EXPECT_EQ(sendThenCapture("$GPRMC,1\r\n"), "$GPRMC,1\r\n");
-  EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
-
-  // Closed and opened at once: CE holds the port for 2 s, and the retry
-  // takes it then.
-  EXPECT_EQ(host.Ask("c"), "closed");
-  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
-  EXPECT_EQ(sendThenCapture("$GPGSA\r\n"), "$GPGSA\r\n");
-  host.Ask("s");
-
-  // Pulled, or the device suspended: the dead handle is closed first (the
-  // stand-in fails any reopen before that), each call waits out 2 s, and
-  // the receiver is back once plugged, its line set again.
-  EXPECT_EQ(host.Ask("u"), "unplugged");
-  awayCall();
-  awayCall();
-  EXPECT_EQ(host.Ask("p"), "plugged");
-  auto replug = std::chrono::steady_clock::now();
-  EXPECT_EQ(sendThenCapture(AllPassingBytes()), AllPassingBytes());
-  std::printf(
-      "%s on %s: replug to block %.2f s\n", GetParam().target, GetParam().cpu,
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - replug)
-          .count());
-  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
-  EXPECT_EQ(host.Ask("c"), "closed");
+  TellThePulledPortStory(host, receiver, dir,
+                         std::string(GetParam().target) + " on " +
+                             GetParam().cpu);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ce, OnAnEmulatedCpu, testing::ValuesIn(kRuns),

@@ -288,8 +288,12 @@ TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {
 
   close(release[1]);
   waitpid(holder, nullptr, 0);
-  SendAndSettle("$GPRMC\r\n"); // free again: no new GPSOpen
-  EXPECT_EQ(Capture(), "$GPRMC\r\n");
+  std::string captured; // free again: taken with no new GPSOpen
+  std::thread host([&] { captured = Capture(); });
+  ASSERT_TRUE(receiver.WaitUntilRaw());
+  receiver.Send("$GPRMC\r\n");
+  host.join();
+  EXPECT_EQ(captured, "$GPRMC\r\n");
   for (int fd : {ready[0], ready[1], release[0]}) {
     close(fd);
   }
@@ -337,6 +341,24 @@ TEST_F(Faults, AReceiverPluggedInAgainIsCapturedWithoutANewOpen) {
   int intruder = open(replugged.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   EXPECT_NE(flock(intruder, LOCK_EX | LOCK_NB), 0); // held again
   close(intruder);
+}
+
+// Not plugged in at GPSOpen: each call waits out the time-out, and the
+// receiver is captured once it appears under the name.
+TEST_F(Faults, AReceiverPluggedInAfterTheOpenIsCapturedWithoutANewOpen) {
+  std::string link = dir.File("gps");
+  EXPECT_EQ(GPSOpen(Utf16(link).c_str()), 999);
+  auto start = Clock::now();
+  EXPECT_EQ(Capture(), "");
+  EXPECT_GE(Seconds(Clock::now() - start), 1.99);
+
+  ASSERT_EQ(symlink(receiver.path().c_str(), link.c_str()), 0);
+  std::string captured;
+  std::thread host([&] { captured = Capture(); });
+  ASSERT_TRUE(receiver.WaitUntilRaw());
+  receiver.Send("$GPGGA,late\r\n");
+  host.join();
+  EXPECT_EQ(captured, "$GPGGA,late\r\n");
 }
 
 TEST_F(Faults, ADescriptorNumberReusedAfterCloseIsNeverTouched) {

@@ -1,5 +1,6 @@
 #include "pe_support.h"
 
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -7,7 +8,10 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "test_support.h"
 
@@ -151,4 +155,89 @@ double ScriptedHost::CpuSeconds() const {
     ticks += (i == 14 || i == 15) ? std::stol(field) : 0; // utime, stime
   }
   return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+} // namespace
+
+void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
+                            const TempDir &dir, const std::string &label) {
+  int calls = 0;
+  auto awayCall = [&] {
+    double cpu = host.CpuSeconds();
+    auto start = std::chrono::steady_clock::now();
+    std::string name = "away" + std::to_string(++calls);
+    EXPECT_EQ(host.Ask("w " + name), "wrote " + name);
+    double wall = SecondsSince(start);
+    cpu = host.CpuSeconds() - cpu;
+    EXPECT_EQ(ReadWhole(dir.File(name)), "");
+    // At most 6 calls in 10 s; a spin would burn the whole 2 s of CPU.
+    EXPECT_GE(wall, 1.9);
+    EXPECT_LT(cpu, 0.5);
+    std::string counts = host.Ask("s");
+    int opens = 30;
+    std::sscanf(counts.c_str(), "opens %d", &opens);
+    EXPECT_LE(opens, 30);
+    std::printf("%s, port away: a call takes %.2f s and %.0f ms CPU; %s\n",
+                label.c_str(), wall, cpu * 1000, counts.c_str());
+  };
+  // The block goes out once the port is open and raw again, and must be
+  // captured within two calls.
+  auto sendThenCapture = [&](const std::string &block) {
+    for (int call = 0; call < 2; ++call) {
+      std::string name = "back" + std::to_string(++calls);
+      std::string answer;
+      std::thread ask([&] { answer = host.Ask("w " + name); });
+      if (call == 0) {
+        EXPECT_TRUE(receiver.WaitUntilRaw());
+        receiver.Send(block);
+      }
+      ask.join();
+      EXPECT_EQ(answer, "wrote " + name);
+      if (!ReadWhole(dir.File(name)).empty()) {
+        return ReadWhole(dir.File(name));
+      }
+    }
+    return std::string();
+  };
+
+  // Not there at GPSOpen, then plugged in.
+  EXPECT_EQ(host.Ask("u"), "unplugged");
+  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
+  awayCall();
+  EXPECT_EQ(host.Ask("p"), "plugged");
+  EXPECT_EQ(sendThenCapture("$GPGGA,late\r\n"), "$GPGGA,late\r\n");
+  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
+
+  // A line error fails one read: the port stays.
+  EXPECT_EQ(host.Ask("e"), "line error");
+  EXPECT_EQ(sendThenCapture("$GPRMC,1\r\n"), "$GPRMC,1\r\n");
+  EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
+
+  // Closed and opened at once: where the platform holds the port a while
+  // (CE, 2 s), the retry takes it then.
+  EXPECT_EQ(host.Ask("c"), "closed");
+  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
+  EXPECT_EQ(sendThenCapture("$GPGSA\r\n"), "$GPGSA\r\n");
+  host.Ask("s");
+
+  // Pulled, or the device suspended: the dead handle is closed first (the
+  // stand-ins fail the run on a reopen before that), each call waits out
+  // 2 s, and the receiver is back once plugged in, its line set again.
+  EXPECT_EQ(host.Ask("u"), "unplugged");
+  awayCall();
+  awayCall();
+  EXPECT_EQ(host.Ask("p"), "plugged");
+  auto replug = std::chrono::steady_clock::now();
+  EXPECT_EQ(sendThenCapture(AllPassingBytes()), AllPassingBytes());
+  std::printf("%s: from the replug to the block %.2f s\n", label.c_str(),
+              SecondsSince(replug));
+  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
+  EXPECT_EQ(host.Ask("c"), "closed");
 }

@@ -29,6 +29,9 @@ PeImage ReadPe(const std::string &path);
 Exports SevenExports(const std::string &constructor,
                      const std::string &assignment);
 
+class FakeReceiver;
+class TempDir;
+
 class ScriptedHost {
 public:
   // Runs argv[0] with its standard error sent to /dev/null.
@@ -50,3 +53,14 @@ private:
   int out_ = -1;
   std::string buffer_;
 };
+
+// A host of a DLL whose port calls go through the stand-ins of
+// unplugged_port.h, answering o (GPSOpen), w NAME (GPSWrite of dir/NAME),
+// c (GPSClose) and the stand-ins' u, p, e and s. The story: a receiver
+// absent at GPSOpen and plugged in later, a line error, a port closed and
+// opened again at once, then one pulled for two calls and plugged back. No
+// call spins or returns early, the dead handle is closed before the port is
+// opened again, the line is set again, and each block comes back whole
+// within two calls. Prints the figures under label.
+void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
+                            const TempDir &dir, const std::string &label);

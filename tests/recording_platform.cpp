@@ -129,3 +129,5 @@ void SetLastError(DWORD error) { lastError = error; }
 DWORD GetFullPathNameW(const WCHAR *, DWORD, WCHAR *, WCHAR **) { return 0; }
 
 bool LeadsToLostTerminal(const WCHAR *) { return false; }
+
+void ForgetLostTerminal() {}

@@ -130,6 +130,13 @@ protected:
     ASSERT_EQ(symlink(receiver.path().c_str(), link.c_str()), 0);
   }
 
+  // GPSWrite of blockN.nmea, and what it left there.
+  static std::string Write(WineHost &host, int number) {
+    return host.Ask("w block" + std::to_string(number) + ".nmea");
+  }
+  static std::string Wrote(int number) {
+    return "wrote block" + std::to_string(number) + ".nmea";
+  }
   std::string BlockFile(int number) {
     return ReadWhole(dir.File("block" + std::to_string(number) + ".nmea"));
   }
@@ -140,7 +147,7 @@ protected:
 
 TEST_P(UnderWine, AHostCapturesEveryBlockExactlyFromTheLineItSet) {
   WineHost host(GetParam(), dir.path());
-  ASSERT_EQ(host.NextLine(), "opened");
+  ASSERT_EQ(host.Ask("o"), "opened");
   termios line = receiver.LineSettings();
   EXPECT_EQ(cfgetispeed(&line), B4800);
   EXPECT_EQ(cfgetospeed(&line), B4800);
@@ -155,7 +162,7 @@ TEST_P(UnderWine, AHostCapturesEveryBlockExactlyFromTheLineItSet) {
     }
   });
   for (int b = 1; b <= 3; ++b) {
-    EXPECT_EQ(host.Ask("w"), "block " + std::to_string(b));
+    EXPECT_EQ(Write(host, b), Wrote(b));
     EXPECT_EQ(BlockFile(b), Block(b)) << "block " << b;
   }
   feed.join();
@@ -165,10 +172,10 @@ TEST_P(UnderWine, AHostCapturesEveryBlockExactlyFromTheLineItSet) {
 // The read time-outs GPSOpen sets: 2 s in all, 100 ms of quiet after a byte.
 TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
   WineHost host(GetParam(), dir.path());
-  ASSERT_EQ(host.NextLine(), "opened");
+  ASSERT_EQ(host.Ask("o"), "opened");
 
   Clock::time_point start = Clock::now();
-  EXPECT_EQ(host.Ask("w"), "block 1");
+  EXPECT_EQ(Write(host, 1), Wrote(1));
   double silent = SecondsSince(start);
   EXPECT_NEAR(silent, 2.0, 0.3);
   EXPECT_EQ(BlockFile(1), "");
@@ -176,11 +183,11 @@ TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
   // One receiver epoch at 4800 baud: one file, whole, soon after its end.
   std::string epoch = gpssim::Track(1).NextEpoch();
   std::string answer;
-  std::thread ask([&] { answer = host.Ask("w"); });
+  std::thread ask([&] { answer = Write(host, 2); });
   Clock::time_point lastByte = receiver.SendPaced(epoch, 4800);
   ask.join();
   double paced = SecondsSince(lastByte);
-  EXPECT_EQ(answer, "block 2");
+  EXPECT_EQ(answer, Wrote(2));
   EXPECT_EQ(BlockFile(2), epoch);
   EXPECT_LT(paced, 0.3);
 
@@ -188,17 +195,17 @@ TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
   // still ends within the total time-out.
   receiver.Send("$GPGGA,");
   ASSERT_TRUE(receiver.WaitUntilHolding(7));
-  std::thread read([&] { answer = host.Ask("w"); });
+  std::thread read([&] { answer = Write(host, 3); });
   EXPECT_TRUE(receiver.WaitUntilTaken()); // the read has begun
   receiver.Unplug();
   read.join();
-  EXPECT_EQ(answer, "block 3");
+  EXPECT_EQ(answer, Wrote(3));
   EXPECT_EQ(BlockFile(3), "$GPGGA,");
   double slowest = 0, cpu = 0;
   for (int b = 4; b <= 6; ++b) {
     double cpuBefore = host.CpuSeconds();
     start = Clock::now();
-    EXPECT_EQ(host.Ask("w"), "block " + std::to_string(b));
+    EXPECT_EQ(Write(host, b), Wrote(b));
     slowest = std::max(slowest, SecondsSince(start));
     cpu += host.CpuSeconds() - cpuBefore;
     EXPECT_EQ(BlockFile(b), "");
@@ -210,6 +217,14 @@ TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
               "%.3f s, %.2f s CPU over 3 calls\n",
               GetParam().name, silent, epoch.size(), paced * 1000, slowest,
               cpu);
+}
+
+// Wine never fails a read of a pty that went away, so the host's stand-ins
+// play what Windows drivers do: see TellThePulledPortStory.
+TEST_P(UnderWine, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
+  WineHost host(GetParam(), dir.path());
+  TellThePulledPortStory(host, receiver, dir,
+                         std::string(GetParam().name) + " under Wine");
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktop, UnderWine,

@@ -40,115 +40,22 @@ template <typename T> T Read(const uint8_t *at) {
   return value;
 }
 
-// The last record the DLL handed to SetCommState, for the test to check.
-DCB recordedSettings;
+// CE's faults (see unpluggable_port.h): a dead handle's reads fail with
+// ERROR_GEN_FAILURE, as after a card removal or a resume, and a closed port
+// stays held for 2 s.
+#include "../unpluggable_port.h"
 
-// COREDLL.dll stand-ins. Bytes move through the project's POSIX layer, which
-// never reopens anything by itself; the faults are CE's own, played here:
-// an unplug leaves every port handle opened before it dead for good
-// (ReadFile fails with 31, ClearCommError fails), the port's name fails to
-// open with 2 until it is plugged back, and a port stays held for 2 s after
-// CloseHandle (opens fail with 5), as CE drivers do.
+const DWORD kCeDeadReadErrors[] = {31};
+
 namespace ce {
 
-constexpr DWORD kHeldAfterCloseMs = 2000;
-
-const char16_t *portName;
-bool plugged = true;
-bool lineErrorNext = false;
-unsigned epoch = 1; // counts unplugs
-DWORD portClosedAt;
-bool portEverClosed = false;
-int opens, settings, closes;
-
-struct PortHandle {
-  HANDLE handle;
-  unsigned epoch;
-};
-std::vector<PortHandle> ports; // open port handles
-
-PortHandle *PortOf(HANDLE handle) {
-  for (PortHandle &port : ports) {
-    if (port.handle == handle) {
-      return &port;
-    }
-  }
-  return nullptr;
-}
-
-bool IsDead(HANDLE handle) {
-  PortHandle *port = PortOf(handle);
-  return port != nullptr && (!plugged || port->epoch != epoch);
-}
-
-HANDLE CreateFileW(const WCHAR *name, DWORD access, DWORD share,
-                   SECURITY_ATTRIBUTES *security, DWORD disposition,
-                   DWORD flags, HANDLE model) {
-  if (std::u16string(name) != portName) {
-    return ::CreateFileW(name, access, share, security, disposition, flags,
-                         model);
-  }
-  ++opens;
-  if (!plugged) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (portEverClosed && GetTickCount() - portClosedAt < kHeldAfterCloseMs) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  for (const PortHandle &port : ports) {
-    if (port.epoch != epoch) {
-      Fail("a port reopened while a dead handle to it was still open");
-    }
-  }
-  HANDLE handle =
-      ::CreateFileW(name, access, share, security, disposition, flags, model);
-  if (handle != INVALID_HANDLE_VALUE) {
-    ports.push_back({handle, epoch});
-  }
-  return handle;
-}
-
-BOOL SetCommState(HANDLE port, DCB *dcb) {
-  ++settings;
-  std::memcpy(&recordedSettings, dcb, sizeof recordedSettings);
-  if (IsDead(port)) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  return ::SetCommState(port, dcb);
-}
-
-BOOL CloseHandle(HANDLE object) {
-  if (PortOf(object) != nullptr) {
-    ++closes;
-    portClosedAt = GetTickCount();
-    portEverClosed = true;
-    ports.erase(ports.begin() + (PortOf(object) - ports.data()));
-  }
-  return ::CloseHandle(object);
-}
-
-BOOL ReadFile(HANDLE file, void *buffer, DWORD count, DWORD *got,
-              OVERLAPPED *overlapped) {
-  if (IsDead(file) || (lineErrorNext && PortOf(file) != nullptr)) {
-    lineErrorNext = false;
-    *got = 0;
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  return ::ReadFile(file, buffer, count, got, overlapped);
-}
-
-BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
-  if (IsDead(file)) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  return ::ClearCommError(file, errors, status);
-}
-
+#define STAND_IN(name) constexpr auto name = &StandIn##name;
+STAND_IN(CreateFileW)
+STAND_IN(SetCommState)
+STAND_IN(CloseHandle)
+STAND_IN(ReadFile)
+STAND_IN(ClearCommError)
+#undef STAND_IN
 using ::GetLastError;
 using ::GetTickCount;
 using ::Sleep;
@@ -161,7 +68,7 @@ void *StandInFor(uint32_t ordinal) {
   switch (ordinal) {
 #define BIND(name, number)                                                     \
   case number:                                                                 \
-    return reinterpret_cast<void *>(&ce::name);
+    return reinterpret_cast<void *>(ce::name);
     COREDLL_IMPORTS(BIND)
 #undef BIND
   default:
@@ -327,16 +234,24 @@ int main(int argc, char **argv) {
   *n = 1234;
 
   const std::u16string port = Utf16(argv[2]);
-  ce::portName = port.c_str();
+  standInPort = port.c_str();
+  heldAfterCloseMs = 2000;
+  deadReadErrors = kCeDeadReadErrors;
+  deadReadErrorCount = 1;
+  RealCreateFileW = &::CreateFileW;
+  RealReadFile = &::ReadFile;
+  RealClearCommError = &::ClearCommError;
+  RealSetCommState = &::SetCommState;
+  RealCloseHandle = &::CloseHandle;
   for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
     std::string command(line, std::strcspn(line, "\n"));
     if (command == "o") {
       if (gpsOpen(port.c_str()) != 999) {
         Fail("GPSOpen");
       }
-      const auto *record = reinterpret_cast<const uint8_t *>(&recordedSettings);
+      const auto *record = reinterpret_cast<const uint8_t *>(&lastSettings);
       std::printf("opened");
-      for (size_t i = 0; i < sizeof recordedSettings; ++i) {
+      for (size_t i = 0; i < sizeof lastSettings; ++i) {
         std::printf(" %02x", record[i]);
       }
       std::printf("\n");
@@ -351,17 +266,8 @@ int main(int argc, char **argv) {
         Fail("GPSClose");
       }
       std::printf("closed\n");
-    } else if (command == "u" || command == "p") {
-      ce::plugged = command == "p";
-      ce::epoch += command == "u";
-      std::printf("%s\n", ce::plugged ? "plugged" : "unplugged");
-    } else if (command == "e") {
-      ce::lineErrorNext = true;
-      std::printf("line error\n");
-    } else if (command == "s") {
-      std::printf("opens %d settings %d closes %d\n", ce::opens, ce::settings,
-                  ce::closes);
-      ce::opens = ce::settings = ce::closes = 0;
+    } else if (const char *answer = StandInCommand(command.c_str())) {
+      std::printf("%s\n", answer);
     }
   }
   return 0;

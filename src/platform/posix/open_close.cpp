@@ -204,3 +204,9 @@ bool LeadsToLostTerminal(const WCHAR *name) {
   pthread_mutex_unlock(&lostTerminalLock);
   return lost;
 }
+
+void ForgetLostTerminal() {
+  pthread_mutex_lock(&lostTerminalLock);
+  lostTerminal = 0;
+  pthread_mutex_unlock(&lostTerminalLock);
+}

@@ -19,7 +19,8 @@ DWORD GetFullPathNameW(const WCHAR *name, DWORD units, WCHAR *out,
                        WCHAR **filePart);
 
 // POSIX only: whether name now leads to the pseudo-terminal whose line last
-// hung up in this process. Pseudo-terminal numbers are reused by unrelated
-// programs, so one that comes back under the same number is never the same
-// receiver.
+// hung up in this process, since it was last forgotten. Pseudo-terminal
+// numbers are reused by unrelated programs, so one that comes back under the
+// same number is never the same receiver.
 bool LeadsToLostTerminal(const WCHAR *name);
+void ForgetLostTerminal();

@@ -12,6 +12,7 @@ WCHAR fullName[kFullNameUnits];
 
 HANDLE OpenReceiverPort(const WCHAR *name, bool again) {
   if (!again) {
+    ForgetLostTerminal(); // the host names the port anew
     DWORD length = GetFullPathNameW(name, kFullNameUnits, fullName, nullptr);
     if (length == 0 || length >= kFullNameUnits) {
       fullName[0] = 0; // then the name as it was given
