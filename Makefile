@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # make demo:    installs what is missing, builds, and runs gpscapture against a
 #               simulated receiver for a few epochs.
 # make test:    installs what is missing, then builds in developer mode with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What GPSWrite costs against the system calls it makes, done by hand in the
 // same run: per block, at full speed, while waiting, and after a burst.
 #include <algorithm>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages a job needs, when missing: "demo" (a compiler
 # and CMake) or "test" (everything the developer build and its tests use).
 # Idempotent; as root it runs apt-get, otherwise it prints the lines to run.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake --install, in three components:
 #   Runtime      the .so and its SONAME link
 #   Development  the header, the unversioned link, the CMake package

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds a desktop Windows DLL with Debian's mingw-w64 for the
 # processor the including file names in TOLVANE_MINGW_ARCH.
 set(CMAKE_SYSTEM_NAME Windows)

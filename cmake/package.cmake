@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cpack -G DEB (make package): three Debian packages, one per install
 # component, each with its copyright file and changelog. Build with
 # -DCMAKE_INSTALL_PREFIX=/usr for packages.

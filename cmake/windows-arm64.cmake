@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds the ARM64 Windows DLL with clang and lld. Debian has no mingw
 # runtime for ARM64, and the DLL needs none: the import library for
 # KERNEL32.dll is made from kernel32.def at build time. lld 16, because lld 14

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows CE 3.00 to 7 on ARM-mode cores (StrongARM, XScale, ARM9, ARM11):
 # ARMv4 instructions only, compiled with Debian's ARM cross gcc and made a
 # PE image by tools/pe/pe_writer.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows Embedded Compact 2013 (CE 8.00), which runs only Thumb-2 code and
 # loads only images made for its own version, subsystem 8.00.
 set(TOLVANE_CE_TARGET ce-armv7)

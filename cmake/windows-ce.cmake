@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What both CE targets share: an ELF image from the ARM cross gcc, without
 # any runtime, that pe_writer turns into TolvaneGPS.dll.
 set(CMAKE_SYSTEM_NAME Generic)

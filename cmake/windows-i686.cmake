@@ -1,2 +1,3 @@
+# SPDX-License-Identifier: MIT
 set(TOLVANE_MINGW_ARCH i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

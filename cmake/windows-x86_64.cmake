@@ -1,2 +1,3 @@
+# SPDX-License-Identifier: MIT
 set(TOLVANE_MINGW_ARCH x86_64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

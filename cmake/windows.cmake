@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows DLLs. Each target is its own cross build, into
 # build/windows/<target>/TolvaneGPS.dll; the target "windows" builds them all.
 # cmake --install build/windows/<target> --prefix DIR installs one.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* TolvaneGPS: stores what a GPS receiver on a serial port sends, one block
  * per call, as the whole content of a file the host names.
  *

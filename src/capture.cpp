@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPSWrite: one block from the port, then that block as the whole capture
 // file.
 #include "TolvaneGPS.h"

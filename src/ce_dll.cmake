@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # TolvaneGPS.dll for Windows CE on ARM. Debian has no toolchain that writes
 # ARM-mode PE, so the core is compiled and linked by the ARM cross gcc into
 # an ELF image at a fixed base with its relocations kept, and pe_writer (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DLL's entry point: there is nothing to set up or tear down.
 #include "platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "module_state.h"
 
 // Plain zero-initialised globals: nothing runs at load or unload.

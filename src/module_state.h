@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state the three calls share: one of each per process, zero at load.
 #pragma once
 

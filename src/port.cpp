@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPSOpen and GPSClose: the port's lifetime and its line settings.
 #include "port.h"
 

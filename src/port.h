@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port in the slot: opened by name with the receiver's line, and closed.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The read of one block, on every platform, and what it does when the port
 // is not there.
 //

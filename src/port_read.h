@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GPSWrite's read of one block from the port.
 #pragma once
 

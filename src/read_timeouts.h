@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long a block read waits. The library sets these on every platform
 // whose ports it configures (desktop Windows and POSIX); a CE driver keeps its
 // own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The steps of GPSOpen that differ from platform to platform. Each platform
 // folder supplies them in its receiver_line.cpp.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The class, function and variable that carry the module's name.
 #include "TolvaneGPS.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wide_copy.h"
 
 bool CopyWideBounded(WCHAR *destination, size_t destinationUnits,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # TolvaneGPS.dll: no C runtime at all, since the device it was made for has
 # none to load. The module-definition file alone decides the export table;
 # the import table names KERNEL32.dll and only the calls the core makes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library never allocates: this program puts its own allocator in front
 // of libc's and counts every allocation made while a library call runs.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows CE DLLs: their headers and tables read from each binary, and
 // each run on emulated ARM CPUs of the kinds CE devices carry, loaded by a
 // small CE loader under qemu-arm against a pseudo-terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three calls against a recording platform: what they hand the platform,
 // in what order, and what the port slot holds afterwards.
 #include <algorithm>

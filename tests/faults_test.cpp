@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults the library must survive: an unplugged receiver, a storm of
 // signals, a port held elsewhere, a reused descriptor number, capture paths
 // that cannot be written, and names that are no names.

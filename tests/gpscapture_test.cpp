@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gpscapture end to end: the host program, the simulated receiver and the
 // library together, and what a person sees when the port is wrong.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built libTolvaneGPS.so as a host meets it: loaded at run time, bound by
 // name, and what its dynamic section promises.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host of the linked library with a receiver on a pseudo-terminal and a
 // scratch directory for its capture files.
 #pragma once

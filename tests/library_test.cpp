@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library as a C++ host links it, against a pseudo-terminal playing the
 // receiver: the line it sets up and the capture files it leaves.
 #include <chrono>

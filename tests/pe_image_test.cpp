@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PE writer's own layout rules, where a mistake would still give a file
 // that llvm-readobj reads but a device's loader would mis-relocate.
 #include <gtest/gtest.h>

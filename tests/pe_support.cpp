@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pe_support.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tests of the Windows DLLs share: what llvm-readobj and
 // llvm-objdump read from a PE image, and a host program driven one command
 // at a time through its standard input and output.

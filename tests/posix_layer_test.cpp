@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX platform layer on its own: names, handles, exclusive ports, line
 // settings and time-outs, against real pseudo-terminals and files.
 #include <chrono>

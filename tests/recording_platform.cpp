@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording_platform.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for the platform layer that records what the core hands it and
 // answers as a test tells it to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated receiver: what it says, that it says it the same way every
 // time, how a host reads it, and that it keeps to the line's pace.
 #include <atomic>

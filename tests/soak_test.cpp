@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long run: megabytes of every byte value but XON and XOFF, in bursts of
 // all sizes with gaps short and long, reach the capture files exactly once.
 #include <atomic>

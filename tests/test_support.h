@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tests share: a pseudo-terminal that plays the receiver, a scratch
 // directory, and file helpers.
 #pragma once

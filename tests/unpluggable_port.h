@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A serial port that a test can pull out and plug back in, played by
  * stand-ins for the calls a DLL makes on it. The CE loader binds them to the
  * DLL's COREDLL ordinals over the POSIX layer; the Wine host writes them into

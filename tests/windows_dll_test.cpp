@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each desktop TolvaneGPS.dll as Windows sees it: its headers, export and
 // import tables read from the binary, and under Wine a Windows host capturing
 // through it from a pseudo-terminal mapped as COM7.

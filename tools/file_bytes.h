@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole file as bytes, for the tools and the tests.
 #pragma once
 

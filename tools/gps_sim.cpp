@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gps-sim: plays a GPS receiver on a new pseudo-terminal.
 #include <cerrno>
 #include <csignal>

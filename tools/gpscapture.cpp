@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gpscapture: a host program for libTolvaneGPS. It loads the library at run
 // time, as a host does, and captures block after block from a receiver: a real
 // port, or by default a simulated receiver on a pseudo-terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 (command lines, POSIX paths) to the UTF-16 the library takes.
 #pragma once
 

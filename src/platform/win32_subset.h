@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The part of the Win32 API that the library calls, for platforms without
 // <windows.h>: the POSIX layer implements it, and on Windows CE the device's
 // COREDLL.dll does. The names, types and layouts follow the Win32 headers.

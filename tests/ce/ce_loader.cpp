@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Windows CE loader in miniature, for the CE DLLs on an emulated ARM CPU:
 // an ARM Linux program run under qemu-arm. It maps the DLL away from its
 // preferred base, applies its base relocations, binds its COREDLL.dll

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: random UTF-16 as port names and capture paths, through the
 // name handling and through the three calls. The calls run against the
 // recording platform, so nothing real is ever opened or created.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: random bytes as blocks from a receiver, through the
 // reading gpscapture makes of them. Nothing may throw or crash; a block cut
 // anywhere reads as the whole did. An input whose first byte is odd is a list

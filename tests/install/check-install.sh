@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix and builds a C consumer against it
 # with find_package and with pkg-config; both must run.
 set -euo pipefail

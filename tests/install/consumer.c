@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A tiny C host built against the installed package. */
 #include <stdio.h>
 #include <uchar.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A C++ host of the header, built with every warning an error, including
 // -Wdeprecated-copy: copying the class must not warn.
 #include "TolvaneGPS.h"

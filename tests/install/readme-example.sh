@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The README's C example compiles as it stands, with every warning an error.
 set -euo pipefail
 source_dir=$1

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages from a plain build (a compiler and CMake, no
 # developer mode), runs lintian on them, unpacks them into a scratch root and
 # builds the C consumer against that root with find_package and pkg-config.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The library in front of real Linux serial drivers, 8250 (a 16550) and
 ftdi_sio (QEMU's usb-serial, an FTDI FT232 behind xHCI), in a QEMU machine.
 

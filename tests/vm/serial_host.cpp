@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host program inside the test machine: it loads libTolvaneGPS.so with
 // dlopen, as a host does, and follows the rig's commands on its console.
 // Answers start with "@ " so that the rig can tell them from the kernel's

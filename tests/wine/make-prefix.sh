@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes a fresh private Wine prefix for one test run (about 6 s).
 set -euo pipefail
 prefix=$1

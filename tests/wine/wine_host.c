@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A Windows host for the Wine test. It binds TolvaneGPS.dll's items under
  * the names an MSVC-built host uses, calls the members with MSVC's
  * convention, points the DLL's port calls at stand-ins that can pull the

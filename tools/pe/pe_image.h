@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PE image of a 32-bit Windows CE DLL, laid out from what pe_writer
 // gathered: loadable sections, exports, one import library by ordinal, and
 // the words that need base relocation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pe_writer: turns a 32-bit ARM ELF image, linked at a fixed base with its
 // relocations kept (ld --emit-relocs), into a Windows CE DLL. No Debian
 // toolchain writes ARM-mode PE, so the CE builds compile and link with the

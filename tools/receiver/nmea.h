@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NMEA 0183 as a GPS receiver speaks it: sentences with checksums and CR LF,
 // a deterministic track to report, and the reading a host does of a block.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A simulated GPS receiver on the master side of a pseudo-terminal.
 #pragma once
 

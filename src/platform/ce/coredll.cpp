@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calls the core makes into COREDLL.dll, imported by ordinal only. The
 // device's loader fills coredllImports, the image's import address table,
 // with the addresses of these ordinals; each call goes through its slot.

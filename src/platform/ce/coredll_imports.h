@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The COREDLL.dll calls the CE DLL makes, in the order of its import table,
 // with their ordinals (the same on every CE version). The DLL's import
 // slots, the CE loader's stand-ins and the tests all come from this list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gcc may zero a local record (the settings record, for one) with a call to
 // memset, even in a freestanding build, and the device gives the DLL no C
 // runtime to find one in. This is the only such helper the core needs.

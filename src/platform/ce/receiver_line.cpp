@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "receiver_line.h"
 
 // CE names carry their colon ("COM1:") and open as given.

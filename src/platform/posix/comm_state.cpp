@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetCommState and SetCommState: the Win32 DCB over termios.
 //
 // The line is always raw: no canonical mode, echo, signals, CR/LF

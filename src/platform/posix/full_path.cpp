@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GetFullPathNameW: a relative name made absolute against the working
 // directory, in UTF-16.
 #include <unistd.h>

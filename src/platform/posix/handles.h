@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The descriptors this layer opened, and the handles that name them.
 //
 // A handle is never a descriptor number: it names an entry of a small table

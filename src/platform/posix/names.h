@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // From the UTF-16 names the library is given to the paths POSIX opens.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CreateFileW and CloseHandle over open(2) and close(2).
 //
 // Where POSIX differs from Win32:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 subset the core calls, implemented over POSIX with Win32
 // meanings (see each .cpp here for where POSIX differs).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a port does beyond a plain descriptor: its line settings, and the
 // pseudo-terminal that hung up last.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReadFile and WriteFile over read(2) and write(2).
 //
 // A port read follows Win32 COMMTIMEOUTS with kPortReadTimeouts: it returns

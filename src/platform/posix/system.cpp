@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sleep, GetTickCount and the last error, over the monotonic clock and a
 // per-thread word.
 #include <limits.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monotonic clock the layer's waits are measured on.
 #pragma once
 

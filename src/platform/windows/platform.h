@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // On Windows the library calls the system itself.
 #pragma once
 
