@@ -33,12 +33,14 @@ package:
 	cmake --build build-package -j$(JOBS)
 	cd build-package && cpack -G DEB
 
-# make bench: the benchmarks, printed (about a minute).
+# make bench: the benchmarks and the system calls a block, printed (about a
+#             minute).
 bench:
 	bash cmake/install-deps.sh test
 	cmake -S . -B build $(DEVELOPER)
-	cmake --build build -j$(JOBS) --target capture_bench
+	cmake --build build -j$(JOBS) --target capture_bench block_syscalls
 	build/bench/capture_bench
+	bash bench/syscalls.sh build/bench/block_syscalls
 
 test-release:
 	cmake -S . -B build $(DEVELOPER) -DTOLVANE_WERROR=ON

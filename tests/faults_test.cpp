@@ -246,6 +246,32 @@ TEST_F(Faults, SignalsRaisedByItsOwnWritesNeverReachTheHost) {
   EXPECT_EQ(status, 0) << "SIGXFSZ is " << SIGXFSZ;
   EXPECT_EQ(ReadWhole(dir.File("limited.nmea")).size(), 1000u);
 
+  // A host that blocks SIGXFSZ itself: the write's own is taken out, and
+  // one the host already had pending stays pending.
+  for (bool hostHadOne : {false, true}) {
+    SendAndSettle(std::string(2000, 'z'));
+    status = ExitStatusOf([&] {
+      sigset_t size;
+      sigemptyset(&size);
+      sigaddset(&size, SIGXFSZ);
+      pthread_sigmask(SIG_BLOCK, &size, nullptr);
+      if (hostHadOne) {
+        raise(SIGXFSZ);
+      }
+      rlimit small = {1000, RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &small);
+      GPSWrite(Utf16(dir.File("limited.nmea")).c_str());
+      sigset_t pending, mask;
+      sigpending(&pending);
+      pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      _exit(sigismember(&pending, SIGXFSZ) == hostHadOne &&
+                    sigismember(&mask, SIGXFSZ)
+                ? 0
+                : 4);
+    });
+    EXPECT_EQ(status, 0) << "the host had one pending: " << hostHadOne;
+  }
+
   SendAndSettle("next\r\n");
   EXPECT_EQ(Capture(), "next\r\n");
 }

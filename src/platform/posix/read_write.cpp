@@ -12,11 +12,12 @@
 // removed device does on Windows; so does every later read of that handle.
 // Coming back by name is the caller's to do.
 //
-// A write gives up when it has not finished within kWriteStallMs, whatever
+// A write gives up when it has not finished within 2 s, whatever
 // signals arrive meanwhile. SIGPIPE and SIGXFSZ raised by the write itself
 // (a FIFO's reader gone, the host's file size limit) are held back in the
 // calling thread and taken out again, so they never reach the host; the
-// write just fails.
+// write just fails. That costs two system calls a write, and a look at the
+// pending signals only when the write failed with EPIPE or EFBIG.
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
@@ -143,35 +144,50 @@ bool WriteAll(int fd, const BYTE *bytes, DWORD count, DWORD *written) {
   return true;
 }
 
-// SIGPIPE and SIGXFSZ, held back in this thread only while a write runs.
+// SIGPIPE and SIGXFSZ, held back in this thread only while a write runs:
+// one system call to hold them (which also hands back the host's mask) and
+// one to restore the mask.
 struct HeldSignals {
   sigset_t previousMask;
   sigset_t pendingBefore;
 };
 
-void HoldWriteSignals(HeldSignals *held) {
-  sigset_t writeSignals;
-  sigemptyset(&writeSignals);
-  sigaddset(&writeSignals, SIGPIPE);
-  sigaddset(&writeSignals, SIGXFSZ);
-  pthread_sigmask(SIG_BLOCK, &writeSignals, &held->previousMask);
-  sigpending(&held->pendingBefore);
+sigset_t WriteSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGPIPE);
+  sigaddset(&signals, SIGXFSZ);
+  return signals;
 }
 
-// Takes out what the write raised (never one the host already had
-// pending), then restores the thread's mask.
-void ReleaseWriteSignals(const HeldSignals &held) {
+void HoldWriteSignals(HeldSignals *held) {
+  const sigset_t writeSignals = WriteSignals();
+  pthread_sigmask(SIG_BLOCK, &writeSignals, &held->previousMask);
+  // Only a signal the host itself blocks can be pending already, and then it
+  // is the host's, to be left pending: noted before the write can raise its
+  // own. One the host does not block would have been delivered.
+  sigemptyset(&held->pendingBefore);
+  if (sigismember(&held->previousMask, SIGPIPE) ||
+      sigismember(&held->previousMask, SIGXFSZ)) {
+    sigpending(&held->pendingBefore);
+  }
+}
+
+// After a write that failed with EPIPE or EFBIG, takes out what it raised
+// (never one the host already had pending); then restores the thread's mask.
+void ReleaseWriteSignals(const HeldSignals &held, bool raised) {
   sigset_t pendingNow;
-  sigpending(&pendingNow);
-  const int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
-  for (int number : kWriteSignals) {
-    if (sigismember(&pendingNow, number) &&
-        !sigismember(&held.pendingBefore, number)) {
-      sigset_t one;
-      sigemptyset(&one);
-      sigaddset(&one, number);
-      const timespec now = {0, 0};
-      sigtimedwait(&one, nullptr, &now);
+  if (raised && sigpending(&pendingNow) == 0) {
+    const int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
+    for (int number : kWriteSignals) {
+      if (sigismember(&pendingNow, number) &&
+          !sigismember(&held.pendingBefore, number)) {
+        sigset_t one;
+        sigemptyset(&one);
+        sigaddset(&one, number);
+        const timespec now = {0, 0};
+        sigtimedwait(&one, nullptr, &now);
+      }
     }
   }
   pthread_sigmask(SIG_SETMASK, &held.previousMask, nullptr);
@@ -215,11 +231,14 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  HeldSignals held;
-  HoldWriteSignals(&held);
-  bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
-                       bytesToWrite, written);
-  ReleaseWriteSignals(held);
+  bool done = true;
+  if (bytesToWrite > 0) { // nothing written, nothing to hold back
+    HeldSignals held;
+    HoldWriteSignals(&held);
+    done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
+                    bytesToWrite, written);
+    ReleaseWriteSignals(held, !done && (errno == EPIPE || errno == EFBIG));
+  }
   EndUse(file);
   if (!done) {
     SetLastError(ERROR_GEN_FAILURE);
