@@ -12,7 +12,7 @@ packages=(cmake make g++)
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   wine64 wine32:i386
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf qemu-user
-  dpkg-dev lintian strace
+  dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
 
 missing=()

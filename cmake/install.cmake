@@ -5,6 +5,7 @@
 #                (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS) and
 #                a pkg-config file
 #   Tools        gpscapture and gps-sim
+# each with its manual pages.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS TolvaneGPS EXPORT TolvaneGPSTargets
@@ -36,3 +37,20 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
                ${PROJECT_BINARY_DIR}/TolvaneGPS.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPS.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+
+# The manual pages, compressed as Debian wants them: in full, and without a
+# time stamp.
+set(TOLVANE_MAN_PAGES gpscapture.1 gps-sim.1 TolvaneGPS.3)
+set(TOLVANE_MAN_COMPONENTS Tools Tools Development)
+foreach(page component IN ZIP_LISTS TOLVANE_MAN_PAGES TOLVANE_MAN_COMPONENTS)
+  set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/man/${page} > ${compressed}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
+  list(APPEND TOLVANE_COMPRESSED_PAGES ${compressed})
+  string(REGEX REPLACE ".*[.]" "" section ${page})
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
+          COMPONENT ${component})
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${TOLVANE_COMPRESSED_PAGES})

@@ -19,6 +19,11 @@ for package in "${packages[@]}"; do
   dpkg-deb -c "$package" | awk '{print $6 $7 $8}'
 done
 
+# The manual pages render without a warning.
+for page in "$source_dir"/man/*; do
+  [ -z "$(groff -ww -z -man "$page" 2>&1)" ]
+done
+
 # Errors fail the test; the warnings left are listed in the README.
 lintian --fail-on error --tag-display-limit 0 "${packages[@]}" 2>&1 |
   grep -v 'root privileges' || true
