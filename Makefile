@@ -5,7 +5,9 @@
 #               warnings as errors and runs the whole suite, then the same
 #               suite under ASan+UBSan.
 # make windows: the Windows DLLs, each into build/windows/<target>/.
-# make package: the Debian packages, into build-package/packages/.
+# make package: the Debian packages, into build-package/packages/, packed
+#               under umask 022 as dpkg-buildpackage does: CPack takes the
+#               modes of the archive members from the umask.
 JOBS ?= $(shell nproc)
 BLOCKS ?= 5
 DEVELOPER = -DTOLVANE_DEVELOPER_MODE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -31,7 +33,7 @@ package:
 	bash cmake/install-deps.sh test
 	cmake -S . -B build-package -DCMAKE_INSTALL_PREFIX=/usr
 	cmake --build build-package -j$(JOBS)
-	cd build-package && cpack -G DEB
+	cd build-package && umask 022 && cpack -G DEB
 
 # make bench: the benchmarks and the system calls a block, printed (about a
 #             minute).

@@ -22,6 +22,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "TolvaneGPS developers <tolvanegps@example.org>")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
+# Directories get these modes whatever the umask of the one packaging.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL ${TOLVANE_DEBIAN_COMPONENTS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -60,5 +63,12 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION
     "GPS receiver capture tools
 gpscapture captures a receiver's NMEA through the TolvaneGPS library;
 gps-sim plays a receiver on a pseudo-terminal.")
+
+# cpack runs this with the package's settings: every time stamp in the
+# packages is the source's.
+set(TOLVANE_CPACK_CONFIG ${PROJECT_BINARY_DIR}/TolvaneGPSCPackConfig.cmake)
+file(WRITE ${TOLVANE_CPACK_CONFIG}
+     "set(ENV{SOURCE_DATE_EPOCH} ${TOLVANE_SOURCE_DATE_EPOCH})\n")
+set(CPACK_PROJECT_CONFIG_FILE ${TOLVANE_CPACK_CONFIG})
 
 include(CPack)

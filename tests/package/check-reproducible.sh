@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds everything that ships twice and compares checksums: the Debian
+# packages, the .so and the tools (with their debug info), and every Windows
+# and CE DLL and import library. The first side is the packages built here
+# from the tree itself under umask 022 in UTC, with the DLLs of the main
+# build; the second is a copy of the tree at a longer path, under umask 077
+# and another time zone, all built afresh. The build reads no clock: every
+# time stamp comes from SOURCE_DATE_EPOCH.
+set -euo pipefail
+source_dir=$1
+windows_dir=$2 # the main build's build/windows
+scratch=$(mktemp -d)
+trap '[ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+
+# The files compared, as paths relative to a build directory.
+shipped() {
+  local build=$1
+  (cd "$build" && ls packages/*.deb src/libTolvaneGPS.so.* tools/gpscapture \
+                     tools/gps-sim)
+}
+
+# As make package does: CPack takes the modes of the archive members from
+# the umask, so packing alone runs under 022, as dpkg-buildpackage does.
+build_packages() {
+  local source=$1 build=$2
+  cmake -S "$source" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr > /dev/null
+  cmake --build "$build" -j2 > /dev/null
+  (cd "$build" && umask 022 && cpack -G DEB > /dev/null)
+}
+
+# Side one.
+(umask 022 && TZ=UTC build_packages "$source_dir" "$scratch/one")
+
+# Side two: the tree copied (its history too, which dates the build).
+copy=$scratch/a-much-longer-directory-name-for-the-second-build/TolvaneGPS
+mkdir -p "$copy"
+tar -C "$source_dir" --exclude='./build*' -cf - . | tar -C "$copy" -xf -
+(
+  umask 077
+  export TZ=Pacific/Kiritimati
+  build_packages "$copy" "$scratch/two"
+  for dir in "$windows_dir"/*/; do
+    [ -d "$dir" ] || continue # a build without the Windows targets
+    target=$(basename "$dir")
+    cmake -S "$copy" -B "$scratch/two/windows/$target" \
+      -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/windows-$target.cmake" \
+      -DCMAKE_BUILD_TYPE=MinSizeRel \
+      -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$scratch/two/windows/$target" \
+      -DTOLVANE_PE_WRITER="$scratch/two/tools/pe_writer" --no-warn-unused-cli \
+      > /dev/null
+    cmake --build "$scratch/two/windows/$target" --target TolvaneGPS \
+      > /dev/null
+  done
+)
+
+status=0
+compare() {
+  local one=$1 two=$2 name=$3
+  local a b
+  a=$(sha256sum < "$one" | cut -c1-64)
+  b=$(sha256sum < "$two" | cut -c1-64)
+  if [ "$a" = "$b" ]; then
+    echo "same      $a  $name"
+  else
+    echo "DIFFERENT $a $b  $name"
+    status=1
+  fi
+}
+for file in $(shipped "$scratch/one"); do
+  compare "$scratch/one/$file" "$scratch/two/$file" "$file"
+done
+for dir in "$windows_dir"/*/; do
+  [ -d "$dir" ] || continue
+  target=$(basename "$dir")
+  for file in TolvaneGPS.dll TolvaneGPS.dll.a; do
+    one=$(find "$dir" -name "$file" -not -path '*/CMakeFiles/*' | head -n 1)
+    [ -n "$one" ] || continue
+    two=$(find "$scratch/two/windows/$target" -name "$file" \
+      -not -path '*/CMakeFiles/*' | head -n 1)
+    compare "$one" "$two" "windows/$target/$file"
+  done
+done
+exit $status
