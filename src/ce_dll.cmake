@@ -5,6 +5,8 @@
 # host tool of ours, passed in as TOLVANE_PE_WRITER) makes the DLL of it.
 set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QAA@XZ")
 set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z")
+# The ARM EABI constructor returns this, as MSVC's ARM callers expect.
+set(TOLVANE_CONSTRUCTOR_SYMBOL _ZN11CTolvaneGPSC1Ev)
 configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
 
 add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} skeleton.cpp

@@ -4,45 +4,70 @@
 # the import table names KERNEL32.dll and only the calls the core makes.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
-# The names MSVC gives the class members on this processor: __thiscall on
-# x86, the plain member call on x64 and ARM64.
+# The names MSVC gives the class members on this processor (__thiscall on
+# x86, the plain member call on x64 and ARM64), and the machine an import
+# library names.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QAE@XZ")
   set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAEAAV0@ABV0@@Z")
   set(TOLVANE_ENTRY_POINT _DllMain@12) # stdcall-decorated on x86
+  set(TOLVANE_DLLTOOL_MACHINE i386)
 else()
   set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QEAA@XZ")
   set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z")
   set(TOLVANE_ENTRY_POINT DllMain)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+    set(TOLVANE_DLLTOOL_MACHINE arm64)
+  else()
+    set(TOLVANE_DLLTOOL_MACHINE i386:x86-64)
+  endif()
 endif()
-configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
+set(TOLVANE_CONSTRUCTOR_SYMBOL TolvaneGPSConstructForMsvc)
+set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
+configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
 
 add_library(TolvaneGPS SHARED ${TOLVANE_CORE_SOURCES} skeleton.cpp dllmain.cpp
-  platform/windows/receiver_line.cpp ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
+  platform/windows/receiver_line.cpp platform/windows/msvc_constructor.cpp
+  ${TOLVANE_DEF})
 set_target_properties(TolvaneGPS PROPERTIES PREFIX "" IMPORT_PREFIX "")
 target_include_directories(TolvaneGPS PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows)
 target_compile_definitions(TolvaneGPS PRIVATE TOLVANEGPS_BUILDING)
 target_link_libraries(TolvaneGPS PRIVATE tolvane_flags)
-# No unwind tables, no stack protector, and no loop the compiler may turn
-# into a memcpy or memset call that only a C runtime could answer.
+# No exceptions, no stack protector, and no loop the compiler may turn into
+# a memcpy or memset call that only a C runtime could answer. x64 and ARM64
+# keep their unwind data (.pdata and .xdata), which Windows needs to walk a
+# stack through the DLL; 32-bit x86 has none to give.
 target_compile_options(TolvaneGPS PRIVATE -fno-exceptions -fno-rtti
-  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector
+  -fno-stack-protector
+  $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-fno-asynchronous-unwind-tables -fno-unwind-tables>
   $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
 target_link_options(TolvaneGPS PRIVATE -nostdlib -nostartfiles
   -Wl,-e,${TOLVANE_ENTRY_POINT} -Wl,--no-insert-timestamp -s
   $<$<CXX_COMPILER_ID:GNU>:-Wl,--disable-auto-image-base>)
-# cmake --install build/windows/<target>: the DLL, its import library and
-# the header.
-install(TARGETS TolvaneGPS RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+# The import library an MSVC linker reads, made from the same module
+# definition as the export table: every export reachable as __imp_<name>,
+# the name MSVC looks up.
+find_program(LLVM_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+set(TOLVANE_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.lib)
+add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
+  COMMAND ${LLVM_DLLTOOL} -m ${TOLVANE_DLLTOOL_MACHINE} -d ${TOLVANE_DEF}
+          -l ${TOLVANE_MSVC_LIB}
+  DEPENDS ${TOLVANE_DEF})
+add_custom_target(msvc_import_library ALL DEPENDS ${TOLVANE_MSVC_LIB})
+
+# cmake --install build/windows/<target>: the SDK of one target, the DLL,
+# the MSVC import library, the module definition and the header.
+install(TARGETS TolvaneGPS RUNTIME DESTINATION .)
+install(FILES ${TOLVANE_MSVC_LIB} ${TOLVANE_DEF} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(KERNEL32_LIB ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
   add_custom_command(OUTPUT ${KERNEL32_LIB}
-    COMMAND llvm-dlltool -m arm64 -d ${PROJECT_SOURCE_DIR}/cmake/kernel32.def
-            -l ${KERNEL32_LIB}
+    COMMAND ${LLVM_DLLTOOL} -m ${TOLVANE_DLLTOOL_MACHINE}
+            -d ${PROJECT_SOURCE_DIR}/cmake/kernel32.def -l ${KERNEL32_LIB}
     DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
   add_custom_target(kernel32_import DEPENDS ${KERNEL32_LIB})
   add_dependencies(TolvaneGPS kernel32_import)

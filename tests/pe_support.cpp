@@ -62,8 +62,9 @@ PeImage ReadPe(const std::string &path) {
     } else if (inExports &&
                std::regex_match(
                    line, match,
-                   std::regex(R"(^\s+(\d+)\s+0x[0-9a-f]+\s+(\S+))"))) {
-      image.exports[std::stoi(match[1])] = match[2];
+                   std::regex(R"(^\s+(\d+)\s+0x([0-9a-f]+)\s+(\S+))"))) {
+      image.exports[std::stoi(match[1])] = match[3];
+      image.exportRvas[match[3]] = std::stoul(match[2], nullptr, 16);
     } else if (!dll.empty() &&
                std::regex_match(line, match,
                                 std::regex(R"(^\s+(\d+)\s*(\S*)$)"))) {
@@ -72,6 +73,27 @@ PeImage ReadPe(const std::string &path) {
     } else if (line.empty() || line.rfind("  lookup", 0) == 0) {
       dll.clear();
     }
+  }
+  // .pdata: x64 gives each function's start and end, ARM64 its start and
+  // length.
+  unsigned long base = 0;
+  if (std::regex_search(headers, match,
+                        std::regex(R"(ImageBase: 0x([0-9A-F]+))"))) {
+    base = std::stoul(match[1], nullptr, 16);
+  }
+  std::string unwind = RunCommand(LLVM_READOBJ " --unwind " + path);
+  std::regex x64(
+      R"(StartAddress: \(0x([0-9A-F]+)\)\s+EndAddress: \(0x([0-9A-F]+)\))");
+  std::regex arm64(R"(Function: 0x([0-9A-F]+)[^}]*?FunctionLength: (\d+))");
+  for (std::sregex_iterator i(unwind.begin(), unwind.end(), x64), end; i != end;
+       ++i) {
+    image.unwound.push_back({std::stoul((*i)[1], nullptr, 16) - base,
+                             std::stoul((*i)[2], nullptr, 16) - base});
+  }
+  for (std::sregex_iterator i(unwind.begin(), unwind.end(), arm64), end;
+       i != end; ++i) {
+    unsigned long start = std::stoul((*i)[1], nullptr, 16) - base;
+    image.unwound.push_back({start, start + std::stoul((*i)[2])});
   }
   struct stat status;
   image.size = stat(path.c_str(), &status) == 0 ? status.st_size : -1;

@@ -19,6 +19,9 @@ struct PeImage {
   std::string dllName;   // the export directory's name
   std::string ordinalBase;
   Exports exports; // ordinal -> name
+  std::map<std::string, unsigned long> exportRvas; // name -> RVA
+  // The RVA ranges [first, second) that .pdata gives unwind data for.
+  std::vector<std::pair<unsigned long, unsigned long>> unwound;
   Imports imports; // DLL -> names, "#n" for an import by ordinal
   long size = 0;
 };

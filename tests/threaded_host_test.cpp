@@ -26,8 +26,8 @@ int OpenDescriptors() {
   for (int fd = 0; fd < 1024; ++fd) {
     char target[256];
     std::string link = "/proc/self/fd/" + std::to_string(fd);
-    count += readlink(link.c_str(), target, sizeof target) > 0 &&
-             target[0] == '/';
+    count +=
+        readlink(link.c_str(), target, sizeof target) > 0 && target[0] == '/';
   }
   return count;
 }
@@ -150,10 +150,10 @@ TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
 
   Open();
   std::atomic<bool> stop{false};
-  std::thread feed([&] {
+  std::thread feed([&] { // a steady receiver: every read has bytes
     while (!stop) {
       receiver.Send("$GPGGA,race\r\n");
-      receiver.WaitUntilTaken();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   race(10);

@@ -79,6 +79,41 @@ TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
                  "SetCommTimeouts", "Sleep", "WriteFile"}}}));
 }
 
+// An MSVC linker looks every import up as __imp_<name>, with x86's leading
+// underscore on the C names only.
+TEST_P(WindowsDll, ItsMsvcImportLibraryOffersEveryExportUnderMsvcsName) {
+  std::string symbols =
+      RunCommand(LLVM_NM " " + TargetDir(GetParam()) + "/src/TolvaneGPS.lib");
+  const bool x86 = std::string(GetParam().name) == "i686";
+  for (const auto &[ordinal, name] :
+       SevenExports(GetParam().constructor, GetParam().assignment)) {
+    std::string imported =
+        "__imp_" + std::string(x86 && name[0] != '?' ? "_" : "") + name;
+    EXPECT_NE(symbols.find(" " + imported + "\n"), std::string::npos)
+        << imported << " (ordinal " << ordinal << ")";
+  }
+}
+
+// x64 and ARM64 walk the stack by .pdata: every function the DLL exports
+// has its unwind data there. x86 has no such table.
+TEST_P(WindowsDll, CarriesUnwindDataForEveryCallOn64BitTargets) {
+  PeImage image = ReadPe(DllOf(GetParam()));
+  if (std::string(GetParam().name) == "i686") {
+    EXPECT_TRUE(image.unwound.empty());
+    return;
+  }
+  for (const char *call : {"GPSOpen", "GPSWrite", "GPSClose"}) {
+    unsigned long rva = image.exportRvas[call];
+    EXPECT_TRUE(std::any_of(image.unwound.begin(), image.unwound.end(),
+                            [&](const auto &range) {
+                              return rva >= range.first && rva < range.second;
+                            }))
+        << call;
+  }
+  std::printf("%s: %zu functions with unwind data\n", GetParam().name,
+              image.unwound.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
                          testing::ValuesIn(kDesktopTargets),
                          [](const auto &info) { return info.param.name; });

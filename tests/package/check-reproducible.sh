@@ -73,7 +73,7 @@ done
 for dir in "$windows_dir"/*/; do
   [ -d "$dir" ] || continue
   target=$(basename "$dir")
-  for file in TolvaneGPS.dll TolvaneGPS.dll.a; do
+  for file in TolvaneGPS.dll TolvaneGPS.dll.a TolvaneGPS.lib; do
     one=$(find "$dir" -name "$file" -not -path '*/CMakeFiles/*' | head -n 1)
     [ -n "$one" ] || continue
     two=$(find "$scratch/two/windows/$target" -name "$file" \

@@ -33,7 +33,7 @@ static const DWORD kWindowsDeadReadErrors[] = {5, 22, 31, 1617};
 
 typedef int (*NameCall)(const wchar_t *);
 typedef int (*PlainCall)(void);
-typedef void(MEMBER *Constructor)(void *self);
+typedef void *(MEMBER *Constructor)(void *self);
 typedef void *(MEMBER *Assignment)(void *self, const void *other);
 
 #if defined(__i386__)
@@ -134,8 +134,11 @@ int main(int argc, char **argv) {
     return Fail("binding by name and by ordinal");
   }
   char objects[2];
-  construct(&objects[0]);
-  construct(&objects[1]);
+  /* MSVC callers take the object's address from the constructor. */
+  if (construct(&objects[0]) != &objects[0] ||
+      construct(&objects[1]) != &objects[1]) {
+    return Fail("the constructor returns its object");
+  }
   if (assign(&objects[0], &objects[1]) != &objects[0]) {
     return Fail("copy assignment returns its target");
   }
