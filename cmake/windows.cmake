@@ -3,7 +3,7 @@
 # build/windows/<target>/TolvaneGPS.dll; the target "windows" builds them all.
 # cmake --install build/windows/<target> --prefix DIR installs one.
 option(TOLVANE_WINDOWS "Cross-build the Windows DLLs and test them" ON)
-set(TOLVANE_WINDOWS_TARGETS x86_64 i686 arm64 ce-armv4 ce-armv7)
+set(TOLVANE_WINDOWS_TARGETS x86_64 i686 arm64 ce-armv4 ce-armv4i ce-armv7)
 set(TOLVANE_WINDOWS_DIR ${CMAKE_BINARY_DIR}/windows)
 if(NOT TOLVANE_WINDOWS)
   return()

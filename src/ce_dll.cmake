@@ -24,7 +24,7 @@ target_compile_options(TolvaneGPS_elf PRIVATE -Os -ffreestanding
   -fno-tree-loop-distribute-patterns) # or memset would call itself
 target_link_options(TolvaneGPS_elf PRIVATE -nostdlib -static
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/ce-image.ld -Wl,--emit-relocs
-  -Wl,--fix-v4bx -Wl,--build-id=none)
+  -Wl,--build-id=none ${TOLVANE_CE_LINK_FLAGS})
 target_link_libraries(TolvaneGPS_elf PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_elf PROPERTIES
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)

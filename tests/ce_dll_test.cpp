@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ struct CeTarget {
 };
 
 const CeTarget kCeTargets[] = {{"ce-armv4", "0x1C0", "9 3.0"},
+                               {"ce-armv4i", "0x1C2", "9 4.0"},
                                {"ce-armv7", "0x1C4", "9 8.0"}};
 
 void PrintTo(const CeTarget &target, std::ostream *out) { *out << target.name; }
@@ -66,34 +68,71 @@ INSTANTIATE_TEST_SUITE_P(Ce, CeDll, testing::ValuesIn(kCeTargets),
                            return std::string(info.param.name).substr(3);
                          });
 
-// StrongARM, the CPU of the first CE 3.00 devices, has neither Thumb nor
-// the ARMv5 instructions.
-TEST(CeArmV4, TheImageUsesArmV4InstructionsOnly) {
-  std::string code =
-      RunCommand(ARM_OBJDUMP " -d " WINDOWS_DIR "/ce-armv4/TolvaneGPS_elf");
-  ASSERT_NE(code.find("<GPSWrite>:"), std::string::npos);
+// The mnemonics of an image's code, one a line, with the line.
+std::vector<std::pair<std::string, std::string>>
+Instructions(const std::string &target) {
+  std::string code = RunCommand(ARM_OBJDUMP " -d " WINDOWS_DIR "/" + target +
+                                "/TolvaneGPS_elf");
+  EXPECT_NE(code.find("<GPSWrite>:"), std::string::npos);
+  std::vector<std::pair<std::string, std::string>> instructions;
   std::istringstream lines(code);
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
     std::string address, word, mnemonic;
     fields >> address >> word >> mnemonic;
+    instructions.push_back({mnemonic, line});
+  }
+  return instructions;
+}
+
+// StrongARM, the CPU of the first CE 3.00 devices, has neither Thumb nor
+// the ARMv5 instructions.
+TEST(CeArmV4, TheImageUsesArmV4InstructionsOnly) {
+  for (const auto &[mnemonic, line] : Instructions("ce-armv4")) {
     for (const char *later : {"bx", "blx", "clz", "ldrd", "strd", "pld"}) {
       EXPECT_NE(mnemonic, later) << line;
     }
   }
 }
 
+// ARMV4I code returns and calls through registers by bx, the one ARMv4T
+// branch that switches to Thumb: never by writing pc, which on ARMv4T
+// stays in ARM state.
+TEST(CeArmV4I, TheImageInterworksWithThumbOnArmV4T) {
+  for (const auto &[mnemonic, line] : Instructions("ce-armv4i")) {
+    for (const char *later : {"blx", "clz", "ldrd", "strd", "pld"}) {
+      EXPECT_NE(mnemonic, later) << line;
+    }
+    bool writesPc =
+        (mnemonic.rfind("mov", 0) == 0 &&
+         line.find("pc,") != std::string::npos) ||
+        ((mnemonic.rfind("pop", 0) == 0 || mnemonic.rfind("ldm", 0) == 0) &&
+         line.find("pc}") != std::string::npos);
+    EXPECT_FALSE(writesPc) << line;
+  }
+}
+
 struct Run {
   const char *target;
   const char *cpu;
+  const char *caller; // the loader's mode: "arm" or "thumb"
 };
 
 void PrintTo(const Run &run, std::ostream *out) {
   *out << run.target << " on " << run.cpu;
 }
 
-const Run kRuns[] = {
-    {"ce-armv4", "arm926"}, {"ce-armv4", "pxa270"}, {"ce-armv7", "cortex-a8"}};
+// CE 3.0 code is all ARM; ARMV4I devices mix in Thumb callers and Thumb
+// system code.
+const Run kRuns[] = {{"ce-armv4", "arm926", "arm"},
+                     {"ce-armv4", "pxa270", "arm"},
+                     {"ce-armv4i", "arm926", "thumb"},
+                     {"ce-armv4i", "pxa270", "thumb"},
+                     {"ce-armv7", "cortex-a8", "arm"}};
+
+std::string LoaderFor(const Run &run) {
+  return std::string(CE_LOADER_DIR "/ce_loader_") + run.caller;
+}
 
 // The record GPSOpen handed to SetCommState, from the loader's hex line.
 DCB RecordFrom(const std::string &opened) {
@@ -120,7 +159,7 @@ protected:
 };
 
 TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
-  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, CE_LOADER,
+  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, LoaderFor(GetParam()),
                      DllOf(GetParam().target), receiver.path(), dir.path()});
   std::string opened = host.Ask("o");
   ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
@@ -172,7 +211,7 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
 
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
-  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, CE_LOADER,
+  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, LoaderFor(GetParam()),
                      DllOf(GetParam().target), receiver.path(), dir.path()});
   TellThePulledPortStory(host, receiver, dir,
                          std::string(GetParam().target) + " on " +

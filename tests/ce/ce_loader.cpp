@@ -219,16 +219,17 @@ int main(int argc, char **argv) {
   auto gpsWrite = reinterpret_cast<NameCall>(Bind(dll, "GPSWrite", 2));
   auto gpsClose = reinterpret_cast<PlainCall>(Bind(dll, "GPSClose", 3));
   // On ARM a member takes this in r0, like a plain first argument.
-  auto construct = reinterpret_cast<void (*)(void *)>(
+  // MSVC's ARM callers take the object's address back from a constructor.
+  auto construct = reinterpret_cast<void *(*)(void *)>(
       Bind(dll, "??0CTolvaneGPS@@QAA@XZ", 4));
   auto assign = reinterpret_cast<void *(*)(void *, const void *)>(
       Bind(dll, "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z", 5));
   auto fn = reinterpret_cast<PlainCall>(Bind(dll, "?fnTolvaneGPS@@YAHXZ", 6));
   auto *n = static_cast<int *>(Bind(dll, "?nTolvaneGPS@@3HA", 7));
   char objects[2];
-  construct(&objects[0]);
-  construct(&objects[1]);
-  if (assign(&objects[0], &objects[1]) != &objects[0] || fn() != 42 ||
+  if (construct(&objects[0]) != &objects[0] ||
+      construct(&objects[1]) != &objects[1] ||
+      assign(&objects[0], &objects[1]) != &objects[0] || fn() != 42 ||
       *n != 0) {
     Fail("the skeleton items");
   }
