@@ -4,7 +4,8 @@
 # make test:    installs what is missing, then builds in developer mode with
 #               warnings as errors and runs the whole suite, then the same
 #               suite under ASan+UBSan.
-# make windows: the Windows DLLs, each into build/windows/<target>/.
+# make windows: the Windows SDK, with the cross tools alone: each target into
+#               dist/windows/<target>/, and one archive of them all.
 # make package: the Debian packages, into build-package/packages/, packed
 #               under umask 022 as dpkg-buildpackage does: CPack takes the
 #               modes of the archive members from the umask.
@@ -25,9 +26,8 @@ test:
 	$(MAKE) test-release test-sanitize
 
 windows:
-	bash cmake/install-deps.sh test
-	cmake -S . -B build $(DEVELOPER)
-	cmake --build build -j$(JOBS) --target windows
+	bash cmake/install-deps.sh windows
+	bash cmake/windows-sdk.sh
 
 package:
 	bash cmake/install-deps.sh test
@@ -57,4 +57,4 @@ test-sanitize:
 	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
 
 clean:
-	rm -rf build build-sanitize build-package
+	rm -rf build build-sanitize build-package build-windows dist

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages a job needs, when missing: "demo" (a compiler
-# and CMake) or "test" (everything the developer build and its tests use).
-# Idempotent; as root it runs apt-get, otherwise it prints the lines to run.
+# and CMake), "windows" (and the cross tools of the Windows SDK) or "test"
+# (everything the developer build and its tests use). Idempotent; as root it
+# runs apt-get, waiting for another apt to finish, otherwise it prints the
+# lines to run.
 set -euo pipefail
+job=${1:-test}
 
 packages=(cmake make g++)
-[ "${1:-test}" = demo ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev binutils pkgconf
-  clang libclang-rt-14-dev llvm lld-16
+[ "$job" = demo ] || packages+=(clang llvm lld-16
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
-  wine64 wine32:i386
-  g++-arm-linux-gnueabi g++-arm-linux-gnueabihf qemu-user
+  g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
+[ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
+  binutils pkgconf libclang-rt-14-dev
+  wine64 wine32:i386 qemu-user
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
 
@@ -37,5 +41,5 @@ export DEBIAN_FRONTEND=noninteractive
 if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}"
+apt-get -o DPkg::Lock::Timeout=600 update -qq
+apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"

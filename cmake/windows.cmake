@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: MIT
-# The Windows DLLs. Each target is its own cross build, into
-# build/windows/<target>/TolvaneGPS.dll; the target "windows" builds them all.
-# cmake --install build/windows/<target> --prefix DIR installs one.
+# The Windows DLLs for the tests. Each target is its own cross build, into
+# build/windows/<target>/TolvaneGPS.dll, beside its test hosts; the target
+# "windows" builds them all. The SDK comes from cmake/windows-sdk.sh.
 option(TOLVANE_WINDOWS "Cross-build the Windows DLLs and test them" ON)
-set(TOLVANE_WINDOWS_TARGETS x86_64 i686 arm64 ce-armv4 ce-armv4i ce-armv7)
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/windows-targets TOLVANE_WINDOWS_TARGETS)
 set(TOLVANE_WINDOWS_DIR ${CMAKE_BINARY_DIR}/windows)
 if(NOT TOLVANE_WINDOWS)
   return()

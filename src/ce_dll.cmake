@@ -40,7 +40,7 @@ add_custom_command(OUTPUT ${TOLVANE_DLL}
   COMMENT "Writing the ${TOLVANE_CE_TARGET} PE image")
 add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
 
-# cmake --install build/windows/<target>: the DLL and the header. A CE host
+# cmake --install: the SDK of this target, the DLL and the header. A CE host
 # binds the calls at run time (GetProcAddress), so no import library is made.
-install(FILES ${TOLVANE_DLL} DESTINATION bin)
+install(FILES ${TOLVANE_DLL} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)

@@ -5,7 +5,7 @@
 # and CE DLL and import library. The first side is the packages built here
 # from the tree itself under umask 022 in UTC, with the DLLs of the main
 # build; the second is a copy of the tree at a longer path, under umask 077
-# and another time zone, all built afresh. The build reads no clock: every
+# and another time zone, all built afresh, the DLLs by the SDK script. The build reads no clock: every
 # time stamp comes from SOURCE_DATE_EPOCH.
 set -euo pipefail
 source_dir=$1
@@ -32,26 +32,20 @@ build_packages() {
 # Side one.
 (umask 022 && TZ=UTC build_packages "$source_dir" "$scratch/one")
 
-# Side two: the tree copied (its history too, which dates the build).
+# Side two: the tree copied (its history too, which dates the build), the
+# packages and the Windows SDK built as make package and make windows do.
 copy=$scratch/a-much-longer-directory-name-for-the-second-build/TolvaneGPS
 mkdir -p "$copy"
-tar -C "$source_dir" --exclude='./build*' -cf - . | tar -C "$copy" -xf -
+tar -C "$source_dir" --exclude='./build*' --exclude=./dist -cf - . |
+  tar -C "$copy" -xf -
 (
   umask 077
   export TZ=Pacific/Kiritimati
   build_packages "$copy" "$scratch/two"
-  for dir in "$windows_dir"/*/; do
-    [ -d "$dir" ] || continue # a build without the Windows targets
-    target=$(basename "$dir")
-    cmake -S "$copy" -B "$scratch/two/windows/$target" \
-      -DCMAKE_TOOLCHAIN_FILE="$copy/cmake/windows-$target.cmake" \
-      -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$scratch/two/windows/$target" \
-      -DTOLVANE_PE_WRITER="$scratch/two/tools/pe_writer" --no-warn-unused-cli \
+  if [ -d "$windows_dir" ]; then
+    "$copy/cmake/windows-sdk.sh" "$scratch/two/windows" "$scratch/two/dist" \
       > /dev/null
-    cmake --build "$scratch/two/windows/$target" --target TolvaneGPS \
-      > /dev/null
-  done
+  fi
 )
 
 status=0
@@ -70,15 +64,14 @@ compare() {
 for file in $(shipped "$scratch/one"); do
   compare "$scratch/one/$file" "$scratch/two/$file" "$file"
 done
-for dir in "$windows_dir"/*/; do
-  [ -d "$dir" ] || continue
-  target=$(basename "$dir")
-  for file in TolvaneGPS.dll TolvaneGPS.dll.a TolvaneGPS.lib; do
-    one=$(find "$dir" -name "$file" -not -path '*/CMakeFiles/*' | head -n 1)
-    [ -n "$one" ] || continue
-    two=$(find "$scratch/two/windows/$target" -name "$file" \
+# Every DLL and import library of the SDK, against the main build's.
+if [ -d "$windows_dir" ]; then
+  for two in "$scratch"/two/dist/windows/*/TolvaneGPS.{dll,lib}; do
+    [ -f "$two" ] || continue
+    target=$(basename "$(dirname "$two")")
+    one=$(find "$windows_dir/$target" -name "$(basename "$two")" \
       -not -path '*/CMakeFiles/*' | head -n 1)
-    compare "$one" "$two" "windows/$target/$file"
+    compare "$one" "$two" "windows/$target/$(basename "$two")"
   done
-done
+fi
 exit $status
