@@ -7,8 +7,11 @@
 #ifndef TOLVANEGPS_H
 #define TOLVANEGPS_H
 
-/* Port names and file paths are zero-terminated UTF-16 strings. */
-#if defined(_WIN32)
+/* Port names and file paths are zero-terminated UTF-16 strings. C++ has
+ * both character types built in, so a C++ host needs no C library header. */
+#if defined(_WIN32) && defined(__cplusplus)
+typedef wchar_t GPSWideChar;
+#elif defined(_WIN32)
 #include <wchar.h>
 typedef wchar_t GPSWideChar;
 #elif defined(__cplusplus)

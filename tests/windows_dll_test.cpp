@@ -122,15 +122,17 @@ INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
 // receiver; "w" captures the next block, "c" closes.
 class WineHost : public ScriptedHost {
 public:
-  WineHost(const WindowsTarget &target, const std::string &dir)
-      : ScriptedHost(WineCommand(target, dir)) {}
+  WineHost(const WindowsTarget &target, const std::string &dir,
+           const std::string &host = "wine_host.exe")
+      : ScriptedHost(WineCommand(target, dir, host)) {}
   ~WineHost() {
     std::system("WINEPREFIX='" WINE_PREFIX "' '" WINESERVER "' -k");
   }
 
 private:
   static std::vector<std::string> WineCommand(const WindowsTarget &target,
-                                              const std::string &dir) {
+                                              const std::string &dir,
+                                              const std::string &host) {
     setenv("WINEPREFIX", WINE_PREFIX, 1);
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
@@ -138,8 +140,11 @@ private:
     for (char &c : windowsDir) {
       c = c == '/' ? '\\' : c;
     }
-    return {target.wine, TargetDir(target) + "/wine_host.exe", "COM7",
-            windowsDir};
+    if (host == "msvc_host.exe") { // its one argument: the capture file
+      return {target.wine, TargetDir(target) + "/" + host,
+              windowsDir + "\\msvc.nmea"};
+    }
+    return {target.wine, TargetDir(target) + "/" + host, "COM7", windowsDir};
   }
 };
 
@@ -253,6 +258,21 @@ TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
               "%.3f s, %.2f s CPU over 3 calls\n",
               GetParam().name, silent, epoch.size(), paced * 1000, slowest,
               cpu);
+}
+
+// A host built for the MSVC ABI and linked through TolvaneGPS.lib: the
+// constructor's returned pointer, copy assignment, thiscall on x86 (the
+// stack unmoved over 1,000 member calls), the named function and variable,
+// and a block captured from COM7.
+TEST_P(UnderWine, AnMsvcBuiltHostLinksAndCallsEveryItem) {
+  WineHost host(GetParam(), dir.path(), "msvc_host.exe");
+  ASSERT_EQ(host.NextLine(), "checked");
+  ASSERT_EQ(host.NextLine(), "opened");
+  receiver.Send("$GPGGA,msvc\r\n");
+  ASSERT_TRUE(receiver.WaitUntilHolding(13));
+  EXPECT_EQ(host.Ask("w"), "wrote");
+  EXPECT_EQ(ReadWhole(dir.File("msvc.nmea")), "$GPGGA,msvc\r\n");
+  EXPECT_EQ(host.NextLine(), "closed");
 }
 
 // Wine never fails a read of a pty that went away, so the host's stand-ins
