@@ -15,7 +15,7 @@ packages=(cmake make g++)
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
 [ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
   binutils pkgconf libclang-rt-14-dev
-  wine64 wine32:i386 qemu-user
+  wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
 

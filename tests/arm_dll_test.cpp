@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The Windows CE DLLs: their headers and tables read from each binary, and
-// each run on emulated ARM CPUs of the kinds CE devices carry, loaded by a
-// small CE loader under qemu-arm against a pseudo-terminal.
+// The ARM DLLs: the CE ones' headers and tables read from each binary, and
+// each ARM DLL run on emulated CPUs of the kinds its devices carry, loaded by
+// a small loader under qemu-arm or qemu-aarch64 against a pseudo-terminal.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -112,6 +113,14 @@ TEST(CeArmV4I, TheImageInterworksWithThumbOnArmV4T) {
   }
 }
 
+// Windows on ARM64 keeps its thread block in x18: the DLL never touches it.
+TEST(Arm64Dll, NeverTouchesX18) {
+  std::string code =
+      RunCommand(LLVM_OBJDUMP " -d " WINDOWS_DIR "/arm64/TolvaneGPS.dll");
+  ASSERT_NE(code.find("ret"), std::string::npos);
+  EXPECT_EQ(std::regex_search(code, std::regex(R"(\b[xw]18\b)")), false);
+}
+
 struct Run {
   const char *target;
   const char *cpu;
@@ -123,15 +132,24 @@ void PrintTo(const Run &run, std::ostream *out) {
 }
 
 // CE 3.0 code is all ARM; ARMV4I devices mix in Thumb callers and Thumb
-// system code.
-const Run kRuns[] = {{"ce-armv4", "arm926", "arm"},
-                     {"ce-armv4", "pxa270", "arm"},
-                     {"ce-armv4i", "arm926", "thumb"},
-                     {"ce-armv4i", "pxa270", "thumb"},
-                     {"ce-armv7", "cortex-a8", "arm"}};
+// system code. The ARM64 desktop DLL runs in the same loader, with KERNEL32
+// stand-ins.
+const Run kRuns[] = {
+    {"ce-armv4", "arm926", "arm"},    {"ce-armv4", "pxa270", "arm"},
+    {"ce-armv4i", "arm926", "thumb"}, {"ce-armv4i", "pxa270", "thumb"},
+    {"ce-armv7", "cortex-a8", "arm"}, {"arm64", "cortex-a53", "arm64"}};
 
-std::string LoaderFor(const Run &run) {
-  return std::string(CE_LOADER_DIR "/ce_loader_") + run.caller;
+// The emulator and the loader for a run, from -cpu on.
+std::vector<std::string> LoaderFor(const Run &run, const TempDir &dir,
+                                   const FakeReceiver &receiver) {
+  bool arm64 = std::string(run.caller) == "arm64";
+  return {arm64 ? QEMU_ARM64 : QEMU_ARM,
+          "-cpu",
+          run.cpu,
+          std::string(LOADER_DIR "/arm_loader_") + run.caller,
+          DllOf(run.target),
+          receiver.path(),
+          dir.path()};
 }
 
 // The record GPSOpen handed to SetCommState, from the loader's hex line.
@@ -159,8 +177,7 @@ protected:
 };
 
 TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
-  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, LoaderFor(GetParam()),
-                     DllOf(GetParam().target), receiver.path(), dir.path()});
+  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
   std::string opened = host.Ask("o");
   ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
   DCB record = RecordFrom(opened);
@@ -211,14 +228,13 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
 
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
-  ScriptedHost host({QEMU_ARM, "-cpu", GetParam().cpu, LoaderFor(GetParam()),
-                     DllOf(GetParam().target), receiver.path(), dir.path()});
+  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
   TellThePulledPortStory(host, receiver, dir,
                          std::string(GetParam().target) + " on " +
                              GetParam().cpu);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ce, OnAnEmulatedCpu, testing::ValuesIn(kRuns),
+INSTANTIATE_TEST_SUITE_P(Arm, OnAnEmulatedCpu, testing::ValuesIn(kRuns),
                          [](const auto &info) {
                            std::string name = std::string(info.param.target) +
                                               "_" + info.param.cpu;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// A Windows CE loader in miniature, for the CE DLLs on an emulated ARM CPU:
-// an ARM Linux program run under qemu-arm. It maps the DLL away from its
-// preferred base, applies its base relocations, binds its COREDLL.dll
-// ordinals to stand-ins that behave like a CE device, calls DllMain and
-// checks the seven exports, then runs the test's commands:
+// A Windows loader in miniature, for the ARM DLLs on an emulated CPU: an ARM
+// Linux program run under qemu-arm for the CE DLLs (PE32), an ARM64 one run
+// under qemu-aarch64 for the Windows on ARM64 DLL (PE32+). It maps the DLL
+// away from its preferred base, applies its base relocations, binds its
+// imports (COREDLL.dll by ordinal, KERNEL32.dll by name) to stand-ins that
+// behave like the platform, calls DllMain and checks the seven exports,
+// then runs the test's commands:
 //
 //   o          GPSOpen(PORT); prints "opened" and the settings record
 //              handed to SetCommState
@@ -41,14 +43,17 @@ template <typename T> T Read(const uint8_t *at) {
   return value;
 }
 
-// CE's faults (see unpluggable_port.h): a dead handle's reads fail with
-// ERROR_GEN_FAILURE, as after a card removal or a resume, and a closed port
-// stays held for 2 s.
+// The platform's faults (see unpluggable_port.h): a dead handle's reads
+// fail with ERROR_GEN_FAILURE, as on CE after a card removal or a resume,
+// and a closed port stays held for 2 s, as on CE.
 #include "../unpluggable_port.h"
 
-const DWORD kCeDeadReadErrors[] = {31};
+const DWORD kDeadReadErrors[] = {31};
 
-namespace ce {
+// The layer's ports already read with the library's time-outs.
+BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS *) { return TRUE; }
+
+namespace standIn {
 
 #define STAND_IN(name) constexpr auto name = &StandIn##name;
 STAND_IN(CreateFileW)
@@ -57,29 +62,47 @@ STAND_IN(CloseHandle)
 STAND_IN(ReadFile)
 STAND_IN(ClearCommError)
 #undef STAND_IN
+using ::GetCommState;
 using ::GetLastError;
 using ::GetTickCount;
+using ::SetCommTimeouts;
 using ::Sleep;
 using ::WriteFile;
 
-} // namespace ce
+} // namespace standIn
 
-// COREDLL.dll's ordinals, each bound to its stand-in.
-void *StandInFor(uint32_t ordinal) {
-  switch (ordinal) {
-#define BIND(name, number)                                                     \
+// COREDLL.dll's ordinals and KERNEL32.dll's names, each bound to its
+// stand-in.
+void *StandInFor(const std::string &library, uint32_t ordinal,
+                 const char *name) {
+  if (library == "COREDLL.dll" && name == nullptr) {
+    switch (ordinal) {
+#define BIND(function, number)                                                 \
   case number:                                                                 \
-    return reinterpret_cast<void *>(ce::name);
-    COREDLL_IMPORTS(BIND)
+    return reinterpret_cast<void *>(standIn::function);
+      COREDLL_IMPORTS(BIND)
 #undef BIND
-  default:
-    Fail("import of COREDLL.dll ordinal " + std::to_string(ordinal));
+    }
   }
+  if (library == "KERNEL32.dll" && name != nullptr) {
+#define BIND(function)                                                         \
+  if (std::strcmp(name, #function) == 0) {                                     \
+    return reinterpret_cast<void *>(standIn::function);                        \
+  }
+    BIND(CreateFileW)
+    BIND(ReadFile) BIND(WriteFile) BIND(CloseHandle) BIND(GetCommState)
+        BIND(SetCommState) BIND(SetCommTimeouts) BIND(ClearCommError)
+            BIND(Sleep) BIND(GetTickCount) BIND(GetLastError)
+#undef BIND
+  }
+  Fail("import of " + library + " " +
+       (name != nullptr ? std::string(name) : "#" + std::to_string(ordinal)));
 }
 
 struct Loaded {
   uint8_t *base;
   uint32_t exportRva;
+  bool arm64;
 };
 
 Loaded Load(const std::string &path) {
@@ -94,10 +117,16 @@ Loaded Load(const std::string &path) {
   std::fclose(in);
   const uint8_t *pe = file.data() + Read<uint32_t>(file.data() + 0x3C);
   const uint8_t *optional = pe + 24;
-  if (Read<uint32_t>(pe) != 0x4550 || Read<uint16_t>(optional) != 0x10B) {
-    Fail("not a PE32 image");
+  // PE32 for the CE images, PE32+ for ARM64: a wider image base and import
+  // entries, and the data directories further on.
+  const uint16_t magic = Read<uint16_t>(optional);
+  const bool wide = magic == 0x20B;
+  if (Read<uint32_t>(pe) != 0x4550 || (magic != 0x10B && !wide) ||
+      wide != (sizeof(void *) == 8)) {
+    Fail("not a PE image for this processor");
   }
-  const uint32_t preferred = Read<uint32_t>(optional + 28);
+  const uintptr_t preferred =
+      wide ? Read<uint64_t>(optional + 24) : Read<uint32_t>(optional + 28);
   const uint32_t imageSize = Read<uint32_t>(optional + 56);
 
   // Keep the preferred base busy, so the image must be relocated.
@@ -123,9 +152,8 @@ Loaded Load(const std::string &path) {
                 rawSize < virtualSize ? rawSize : virtualSize);
   }
 
-  const uint8_t *directories = optional + 96;
-  const uint32_t delta =
-      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) - preferred);
+  const uint8_t *directories = optional + (wide ? 112 : 96);
+  const uintptr_t delta = reinterpret_cast<uintptr_t>(base) - preferred;
   uint32_t relocAt = Read<uint32_t>(directories + 5 * 8);
   const uint32_t relocEnd = relocAt + Read<uint32_t>(directories + 5 * 8 + 4);
   int relocated = 0;
@@ -134,10 +162,14 @@ Loaded Load(const std::string &path) {
     uint32_t blockSize = Read<uint32_t>(base + relocAt + 4);
     for (uint32_t at = 8; at < blockSize; at += 2) {
       uint16_t entry = Read<uint16_t>(base + relocAt + at);
-      if (entry >> 12 == 3) { // HIGHLOW
-        uint8_t *word = base + page + (entry & 0xFFF);
-        uint32_t value = Read<uint32_t>(word) + delta;
+      uint8_t *word = base + page + (entry & 0xFFF);
+      if (entry >> 12 == 3 && !wide) { // HIGHLOW
+        uint32_t value = Read<uint32_t>(word) + static_cast<uint32_t>(delta);
         std::memcpy(word, &value, 4);
+        ++relocated;
+      } else if (entry >> 12 == 10 && wide) { // DIR64
+        uint64_t value = Read<uint64_t>(word) + delta;
+        std::memcpy(word, &value, 8);
         ++relocated;
       } else if (entry >> 12 != 0) { // 0 pads a block
         Fail("base relocation type " + std::to_string(entry >> 12));
@@ -149,25 +181,27 @@ Loaded Load(const std::string &path) {
     Fail("no base relocations");
   }
 
+  const uint32_t entrySize = wide ? 8 : 4;
+  const uint64_t byOrdinal = wide ? uint64_t{1} << 63 : uint64_t{1} << 31;
   for (uint32_t at = Read<uint32_t>(directories + 8);
        Read<uint32_t>(base + at + 12) != 0; at += 20) {
-    const char *library =
+    const std::string library =
         reinterpret_cast<const char *>(base + Read<uint32_t>(base + at + 12));
-    if (std::strcmp(library, "COREDLL.dll") != 0) {
-      Fail(std::string("import from ") + library);
-    }
     uint32_t lookup = Read<uint32_t>(base + at);
     uint32_t slots = Read<uint32_t>(base + at + 16);
-    for (uint32_t i = 0;; i += 4) {
-      uint32_t entry = Read<uint32_t>(base + lookup + i);
+    for (uint32_t i = 0;; i += entrySize) {
+      uint64_t entry = wide ? Read<uint64_t>(base + lookup + i)
+                            : Read<uint32_t>(base + lookup + i);
       if (entry == 0) {
         break;
       }
-      if ((entry & 0x80000000u) == 0) {
-        Fail("an import by name");
-      }
-      void *standIn = StandInFor(entry & 0xFFFF);
-      std::memcpy(base + slots + i, &standIn, sizeof standIn);
+      // By name: the entry is the RVA of a 2-byte hint and the name.
+      const char *name = (entry & byOrdinal) != 0
+                             ? nullptr
+                             : reinterpret_cast<const char *>(
+                                   base + static_cast<uint32_t>(entry) + 2);
+      void *bound = StandInFor(library, entry & 0xFFFF, name);
+      std::memcpy(base + slots + i, &bound, sizeof bound);
     }
   }
   __builtin___clear_cache(reinterpret_cast<char *>(base),
@@ -178,7 +212,7 @@ Loaded Load(const std::string &path) {
   if (dllMain(base, 1 /* process attach */, nullptr) != TRUE) {
     Fail("DllMain");
   }
-  return {base, Read<uint32_t>(directories)};
+  return {base, Read<uint32_t>(directories), wide};
 }
 
 // The same address by name and by ordinal, or a failure.
@@ -209,7 +243,7 @@ void *Bind(const Loaded &dll, const char *name, uint32_t ordinal) {
 
 int main(int argc, char **argv) {
   if (argc != 4) {
-    Fail("usage: ce_loader DLL PORT DIR");
+    Fail("usage: arm_loader DLL PORT DIR");
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Loaded dll = Load(argv[1]);
@@ -218,12 +252,16 @@ int main(int argc, char **argv) {
   auto gpsOpen = reinterpret_cast<NameCall>(Bind(dll, "GPSOpen", 1));
   auto gpsWrite = reinterpret_cast<NameCall>(Bind(dll, "GPSWrite", 2));
   auto gpsClose = reinterpret_cast<PlainCall>(Bind(dll, "GPSClose", 3));
-  // On ARM a member takes this in r0, like a plain first argument.
   // MSVC's ARM callers take the object's address back from a constructor.
-  auto construct = reinterpret_cast<void *(*)(void *)>(
-      Bind(dll, "??0CTolvaneGPS@@QAA@XZ", 4));
+  // A member takes this in r0 (x0), like a plain first argument.
+  auto construct = reinterpret_cast<void *(*)(void *)>(Bind(
+      dll, dll.arm64 ? "??0CTolvaneGPS@@QEAA@XZ" : "??0CTolvaneGPS@@QAA@XZ",
+      4));
   auto assign = reinterpret_cast<void *(*)(void *, const void *)>(
-      Bind(dll, "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z", 5));
+      Bind(dll,
+           dll.arm64 ? "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z"
+                     : "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z",
+           5));
   auto fn = reinterpret_cast<PlainCall>(Bind(dll, "?fnTolvaneGPS@@YAHXZ", 6));
   auto *n = static_cast<int *>(Bind(dll, "?nTolvaneGPS@@3HA", 7));
   char objects[2];
@@ -238,7 +276,7 @@ int main(int argc, char **argv) {
   const std::u16string port = Utf16(argv[2]);
   standInPort = port.c_str();
   heldAfterCloseMs = 2000;
-  deadReadErrors = kCeDeadReadErrors;
+  deadReadErrors = kDeadReadErrors;
   deadReadErrorCount = 1;
   RealCreateFileW = &::CreateFileW;
   RealReadFile = &::ReadFile;
