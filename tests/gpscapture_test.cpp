@@ -123,6 +123,9 @@ TEST(Gpscapture, BadArgumentsAndOutputsAreRefusedUpFront) {
       {"--blocks -5", "not '-5'"},
       {"--seconds 0", "--seconds needs a number above 0"},
       {"stray", "unexpected argument stray"},
+      {"--bogus", "unknown option --bogus"},
+      {"--blocks=abc", "--blocks needs a whole number above 0, not 'abc'"},
+      {"--out a.nmea --keep b", "--out and --keep are alternatives"},
   };
   for (const auto &[arguments, message] : kUsage) {
     int status = -1;

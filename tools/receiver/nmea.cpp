@@ -89,6 +89,7 @@ void ReadFix(const std::vector<std::string> &fields, size_t time,
       (fields[latitude + 3] != "E" && fields[latitude + 3] != "W")) {
     return;
   }
+  ++reading->fixes;
   reading->fixTime = fields[time].substr(0, 16);
   reading->position =
       Format("%.5f %s %.5f %s", north, fields[latitude + 1].c_str(), east,

@@ -38,6 +38,7 @@ private:
 struct Reading {
   long sentences = 0;
   long checksumFailures = 0;
+  long fixes = 0;       // RMC and GGA sentences with a position
   std::string fixTime;  // hhmmss.ss from the latest RMC or GGA
   std::string position; // "59.43700 N 24.75360 E"
 };

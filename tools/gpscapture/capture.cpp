@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+#include "capture.h"
+
+#include <chrono>
+#include <cstdio>
+#include <dlfcn.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file_bytes.h"
+#include "read_timeouts.h"
+#include "receiver/nmea.h"
+#include "utf16.h"
+
+std::atomic<int> stopSignal{0};
+
+namespace {
+
+// A line that has had data is reported quiet once, after this long.
+constexpr double kQuietSeconds = 10;
+
+std::string CapturePath(const Settings &settings, long block) {
+  if (settings.keepDir.empty()) {
+    return settings.out;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "/block-%06ld.nmea", block);
+  return settings.keepDir + name;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+} // namespace
+
+bool Load(const std::string &file, Library *library) {
+  void *handle = dlopen(file.c_str(), RTLD_NOW);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "gpscapture: cannot load %s: %s\n", file.c_str(),
+                 dlerror());
+    return false;
+  }
+  library->open =
+      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSOpen"));
+  library->write =
+      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSWrite"));
+  library->close = reinterpret_cast<int (*)()>(dlsym(handle, "GPSClose"));
+  if (!library->open || !library->write || !library->close) {
+    std::fprintf(stderr, "gpscapture: %s lacks GPSOpen/GPSWrite/GPSClose\n",
+                 file.c_str());
+    return false;
+  }
+  return true;
+}
+
+int Capture(const Library &library, const Settings &settings,
+            const std::string &port) {
+  library.open(Utf16(port).c_str());
+  gpssim::Reading reading;
+  std::string unfinished;
+  const auto start = std::chrono::steady_clock::now();
+  auto lastData = start;
+  bool quietSaid = false;
+  long block = 0;
+  int status = kDone;
+  while (stopSignal == 0 && (settings.blocks < 0 || block < settings.blocks)) {
+    if (settings.seconds >= 0 && SecondsSince(start) >= settings.seconds) {
+      break;
+    }
+    // Removed first, so that an old file is never taken for a new block.
+    std::string path = CapturePath(settings, block + 1);
+    unlink(path.c_str());
+    library.write(Utf16(path).c_str());
+    struct stat written;
+    if (stat(path.c_str(), &written) != 0) {
+      std::fprintf(stderr, "gpscapture: the library could not write %s\n",
+                   path.c_str());
+      status = kBadOutput;
+      break;
+    }
+    std::string bytes = ReadWhole(path);
+    if (bytes.empty()) {
+      unlink(path.c_str()); // an empty file is no block
+      if (stopSignal != 0) {
+        break;
+      }
+      if (block == 0) {
+        std::fprintf(stderr,
+                     "gpscapture: no data from %s in %u s: is the receiver "
+                     "connected and the port right?\n",
+                     port.c_str(), static_cast<unsigned>(kReadTotalMs / 1000));
+        status = kNoData;
+        break;
+      }
+      double quiet = SecondsSince(lastData);
+      if (!quietSaid && quiet >= kQuietSeconds) {
+        std::fprintf(stderr,
+                     "gpscapture: no data for %.0f s; waiting for the "
+                     "receiver\n",
+                     quiet);
+        quietSaid = true;
+      }
+      continue;
+    }
+    if (quietSaid) {
+      std::fprintf(stderr, "gpscapture: data again after %.0f s\n",
+                   SecondsSince(lastData));
+      quietSaid = false;
+    }
+    lastData = std::chrono::steady_clock::now();
+    ++block;
+    if (!settings.quiet) {
+      std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+      std::fflush(stdout);
+    }
+    gpssim::Reading before = reading;
+    unfinished = gpssim::ReadSentences(unfinished + bytes, &reading);
+    // A block without a fix of its own shows none, not the last one's.
+    const bool fixed = reading.fixes > before.fixes;
+    std::fprintf(stderr,
+                 "block %ld: %zu bytes, %ld sentences, %ld checksum failures, "
+                 "fix %s at %s\n",
+                 block, bytes.size(), reading.sentences - before.sentences,
+                 reading.checksumFailures - before.checksumFailures,
+                 fixed ? reading.fixTime.c_str() : "-",
+                 fixed ? reading.position.c_str() : "-");
+  }
+  library.close();
+  return stopSignal != 0 ? 128 + stopSignal : status;
+}
