@@ -3,6 +3,7 @@
 // library together, and what a person sees when the port is wrong.
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -259,13 +261,50 @@ TEST(Gpscapture, CtrlCEndsItWithinTheReadTimeOutAndTwiceAtOnce) {
   }
 }
 
-TEST(GpsSim, AMissingReplayFileIsNamed) {
+TEST(GpsSim, BadArgumentsAndAMissingReplayFileAreNamed) {
+  const std::pair<std::string, std::string> kBad[] = {
+      {"--epochs abc", "--epochs needs a whole number above 0, not 'abc'"},
+      {"--epochs -3", "not '-3'"},
+      {"--rate fast", "--rate needs a whole number, not 'fast'"},
+      {"--bogus", "unknown option --bogus"},
+  };
+  for (const auto &[arguments, message] : kBad) {
+    int status = 0;
+    std::string output =
+        RunCommand(std::string(GPS_SIM) + " " + arguments + " 2>&1", &status);
+    EXPECT_EQ(status, 2) << arguments;
+    EXPECT_NE(output.find(message), std::string::npos) << output;
+  }
   int status = 0;
   std::string output = RunCommand(
       std::string(GPS_SIM) + " --replay /no/such.nmea 2>&1", &status);
-  EXPECT_NE(status, 0);
+  EXPECT_EQ(status, 1);
   EXPECT_NE(output.find("cannot read /no/such.nmea"), std::string::npos)
       << output;
+}
+
+// A host that reads a little and stops: gps-sim --epochs ends all the same,
+// once the host has taken nothing for 5 s.
+TEST(GpsSim, EpochsEndWhenTheHostStopsReadingEarly) {
+  FILE *sim = popen(GPS_SIM " --epochs 3 --rate 0 2>/dev/null", "r");
+  ASSERT_NE(sim, nullptr);
+  char path[256] = {};
+  ASSERT_NE(fgets(path, sizeof path, sim), nullptr);
+  path[strcspn(path, "\n")] = 0;
+  int port = open(path, O_RDWR | O_NOCTTY);
+  termios raw;
+  tcgetattr(port, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(port, TCSANOW, &raw);
+  char bytes[100];
+  EXPECT_GT(read(port, bytes, sizeof bytes), 0);
+  close(port);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pclose(sim), 0);
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
+  EXPECT_LT(seconds, 20.0); // it used to wait for ever
 }
 
 TEST(Gpscapture, ASilentPortIsReportedAfterTheFirstBlock) {

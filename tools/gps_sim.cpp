@@ -28,7 +28,25 @@ const char kUsage[] =
     "  --replay FILE  send an NMEA log line by line instead\n"
     "  --pattern N    send N raw bytes of a fixed pattern instead (every byte\n"
     "                 value but XON and XOFF), for soak tests\n"
-    "  --seed S       choose another repeatable track (default 1)\n";
+    "  --seed S       choose another repeatable track (default 1)\n"
+    "\n"
+    "Exit status: 0 done or stopped; 1 the replay file or a pseudo-terminal\n"
+    "cannot be opened; 2 usage error.\n";
+
+int UsageError(const std::string &message) {
+  std::fprintf(stderr, "gps-sim: %s\n\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+// Whole decimal numbers only: "fast", "-3" and "" are none.
+bool ParseWhole(const std::string &text, unsigned long long *value) {
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return true;
+}
 
 } // namespace
 
@@ -36,31 +54,41 @@ int main(int argc, char **argv) {
   gpssim::Options options;
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
-    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (flag == "--help" || flag == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (value == nullptr) {
-      std::fprintf(stderr, "gps-sim: unknown or incomplete option %s\n%s",
-                   flag.c_str(), kUsage);
-      return 2;
+    if (flag == "--version") {
+      std::printf("gps-sim %s\n", TOLVANE_VERSION);
+      return 0;
     }
-    ++i;
-    if (flag == "--rate") {
-      options.baud = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-    } else if (flag == "--epochs") {
-      options.epochs = std::strtol(value, nullptr, 10);
-    } else if (flag == "--replay") {
+    if (flag != "--rate" && flag != "--epochs" && flag != "--replay" &&
+        flag != "--pattern" && flag != "--seed") {
+      return UsageError("unknown option " + flag);
+    }
+    if (i + 1 >= argc) {
+      return UsageError(flag + " needs a value");
+    }
+    std::string value = argv[++i];
+    unsigned long long number = 0;
+    if (flag == "--replay") {
       options.replayFile = value;
+      continue;
+    }
+    bool above0 = flag == "--epochs" || flag == "--pattern";
+    if (!ParseWhole(value, &number) || (above0 && number == 0) ||
+        (flag != "--pattern" && number > 0xFFFFFFFFu)) {
+      return UsageError(flag + " needs a whole number" +
+                        (above0 ? " above 0" : "") + ", not '" + value + "'");
+    }
+    if (flag == "--rate") {
+      options.baud = static_cast<unsigned>(number);
+    } else if (flag == "--epochs") {
+      options.epochs = static_cast<long>(number);
     } else if (flag == "--pattern") {
-      options.patternBytes = std::strtoll(value, nullptr, 10);
-    } else if (flag == "--seed") {
-      options.seed = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+      options.patternBytes = static_cast<long long>(number);
     } else {
-      std::fprintf(stderr, "gps-sim: unknown option %s\n%s", flag.c_str(),
-                   kUsage);
-      return 2;
+      options.seed = static_cast<uint32_t>(number);
     }
   }
 

@@ -171,12 +171,16 @@ PseudoTerminal::~PseudoTerminal() {
 
 void PseudoTerminal::WaitUntilDrained(const std::atomic<bool> &stop) const {
   // Bytes just written may still be on their way to the queue, so the queue
-  // must stay empty for a while, longer than a host's quiet-gap wait.
-  int emptyChecks = 0;
-  while (!stop && emptyChecks < 30) {
+  // must stay empty for a while, longer than a host's quiet-gap wait. A host
+  // reading takes something at least every read time-out (2 s); one that has
+  // taken nothing for 5 s has stopped, and is waited for no longer.
+  int emptyChecks = 0, stillChecks = 0, lastQueued = -1;
+  while (!stop && emptyChecks < 30 && stillChecks < 500) {
     int queued = 0;
     bool empty = ioctl(slave_, TIOCINQ, &queued) == 0 && queued == 0;
     emptyChecks = empty ? emptyChecks + 1 : 0;
+    stillChecks = !empty && queued == lastQueued ? stillChecks + 1 : 0;
+    lastQueued = queued;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
