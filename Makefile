@@ -10,6 +10,8 @@
 #               under umask 022 as dpkg-buildpackage does: CPack takes the
 #               modes of the archive members from the umask.
 JOBS ?= $(shell nproc)
+# No "Entering directory" lines from the builds underneath.
+MAKEFLAGS += --no-print-directory
 BLOCKS ?= 5
 DEVELOPER = -DTOLVANE_DEVELOPER_MODE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 

@@ -3,7 +3,7 @@
 #   Runtime      the .so and its SONAME link
 #   Development  the header, the unversioned link, the CMake package
 #                (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS) and
-#                a pkg-config file
+#                a pkg-config file naming the prefix installed to
 #   Tools        gpscapture and gps-sim
 # each with its manual pages.
 include(CMakePackageConfigHelpers)
@@ -29,14 +29,16 @@ install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
               ${PROJECT_BINARY_DIR}/TolvaneGPSConfigVersion.cmake
         DESTINATION ${TOLVANE_CMAKE_DIR} COMPONENT Development)
 
-# Relocatable: the prefix is found from where the .pc file lies, so
-# cmake --install --prefix anywhere gives a working file.
-file(RELATIVE_PATH TOLVANE_PC_TO_PREFIX
-     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
-               ${PROJECT_BINARY_DIR}/TolvaneGPS.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPS.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+# Written at install time, so that it names the prefix the files went to
+# (cmake --install --prefix included) as a clean absolute path.
+install(CODE "
+  set(TOLVANE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(CMAKE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+  set(CMAKE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/TolvaneGPS.pc\"
+    @ONLY)" COMPONENT Development)
 
 # The manual pages, compressed as Debian wants them: in full, and without a
 # time stamp.

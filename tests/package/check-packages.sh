@@ -2,10 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages from a plain build (a compiler and CMake, no
 # developer mode), runs lintian on them, unpacks them into a scratch root and
-# builds the C consumer against that root with find_package and pkg-config.
+# builds and runs the examples against that root.
 set -euo pipefail
 source_dir=$1
-consumer=$source_dir/tests/install
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -33,13 +32,7 @@ root=$scratch/root
 for package in "${packages[@]}"; do
   dpkg-deb -x "$package" "$root"
 done
-lib=$(dirname "$(find "$root" -name 'libTolvaneGPS.so.1' | head -n 1)")
-cmake -S "$consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$root/usr" > /dev/null
-cmake --build "$scratch/consumer" > /dev/null
-LD_LIBRARY_PATH=$lib "$scratch/consumer/consumer" "$scratch/a.nmea"
-PKG_CONFIG_PATH=$lib/pkgconfig cc -o "$scratch/pc-consumer" "$consumer/consumer.c" \
-  $(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --cflags --libs TolvaneGPS)
-LD_LIBRARY_PATH=$lib "$scratch/pc-consumer" "$scratch/b.nmea"
-LD_LIBRARY_PATH=$lib "$root/usr/bin/gpscapture" --version
-test -f "$scratch/a.nmea" && test -f "$scratch/b.nmea"
-echo "packages: lintian clean of errors; find_package and pkg-config consumers ran"
+"$source_dir/tests/install/check-examples.sh" "$source_dir" --root "$root"
+LD_LIBRARY_PATH=$(dirname "$(find "$root" -name 'libTolvaneGPS.so.1')") \
+  "$root/usr/bin/gpscapture" --version
+echo "packages: lintian clean of errors; the examples ran against them"

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Installs the build into a scratch prefix, or takes a root that Debian
+# packages were unpacked into, then builds the three examples against it
+# (C with dlopen, C++ through the CMake package, Python with ctypes), every
+# warning an error, and runs each against gps-sim.
+#
+#   check-examples.sh SOURCE_DIR BUILD_DIR|--root ROOT
+set -euo pipefail
+source_dir=$1
+examples=$source_dir/examples
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+if [ "$2" = --root ]; then
+  prefix=$3/usr
+else
+  prefix=$scratch/prefix
+  cmake --install "$2" --prefix "$prefix" > /dev/null
+fi
+lib=$(dirname "$(find "$prefix" -name 'libTolvaneGPS.so.1' | head -n 1)")
+test -L "$lib/libTolvaneGPS.so" && test -L "$lib/libTolvaneGPS.so.1"
+test -f "$prefix/include/TolvaneGPS.h"
+sim=$prefix/bin/gps-sim
+export LD_LIBRARY_PATH=$lib
+
+# The pkg-config file names the prefix as a clean absolute path (for the
+# unpacked packages, /usr: moved here to the root they were unpacked into).
+grep -qx "prefix=${prefix#"${3:-}"}" "$lib/pkgconfig/TolvaneGPS.pc"
+flags=$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config \
+          --define-variable=prefix="$prefix" --cflags --libs TolvaneGPS)
+case "$flags" in *..*) echo "pkg-config: $flags"; exit 1 ;; esac
+
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror $flags \
+  -o "$scratch/c-host" "$examples/c-dlopen/host.c" -ldl
+cmake -S "$examples/cpp-link" -B "$scratch/cpp" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Wdeprecated-copy -Werror" \
+  > /dev/null
+cmake --build "$scratch/cpp" > /dev/null
+
+# Each host against a simulated receiver: its first block holds data.
+for host in "$scratch/c-host" "$scratch/cpp/host" \
+            "python3 $examples/python/host.py"; do
+  mkdir -p "$scratch/out" && chmod 700 "$scratch/out"
+  coproc SIM { exec "$sim" --epochs 1 --rate 0 2> /dev/null; }
+  read -r port <&"${SIM[0]}"
+  answer=$($host "$port" "$scratch/out" 1)
+  wait "$SIM_PID" || true
+  echo "$host: $answer"
+  case "$answer" in "block 1: 0 bytes" | "") exit 1 ;; esac
+done
+echo "examples: built against the install and captured from gps-sim"
