@@ -8,6 +8,38 @@ namespace pe {
 
 namespace {
 
+// The fields of the headers, named as in the PE format's own definitions.
+
+// COFF file header: the optional header that follows is PE32's, with all
+// sixteen data directories.
+constexpr uint16_t kOptionalHeaderSize = 224;
+// Characteristics: an executable image for a 32-bit machine, and a DLL.
+constexpr uint16_t kExecutableImage = 0x0002;
+constexpr uint16_t k32BitMachine = 0x0100;
+constexpr uint16_t kDll = 0x2000;
+
+// Optional header.
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint32_t kStackReserve = 0x10000; // the device's defaults
+constexpr uint32_t kStackCommit = 0x1000;
+constexpr uint32_t kHeapReserve = 0x100000;
+constexpr uint32_t kHeapCommit = 0x1000;
+constexpr uint32_t kDataDirectories = 16;
+// The data directories this image fills.
+constexpr int kExportTable = 0;
+constexpr int kImportTable = 1;
+constexpr int kBaseRelocationTable = 5;
+constexpr int kImportAddressTable = 12;
+
+// Section characteristics.
+constexpr uint32_t kCode = 0x00000020;
+constexpr uint32_t kInitializedData = 0x00000040;
+constexpr uint32_t kUninitializedData = 0x00000080;
+constexpr uint32_t kDiscardable = 0x02000000;
+constexpr uint32_t kExecute = 0x20000000;
+constexpr uint32_t kRead = 0x40000000;
+constexpr uint32_t kWrite = 0x80000000;
+
 constexpr uint16_t kRelocationHighLow = 3;
 constexpr uint16_t kSubsystemWindowsCeGui = 9;
 
@@ -112,12 +144,12 @@ Section ReadOnlyData(const Image &image, uint32_t rva, Directory *exports,
 
 uint32_t Characteristics(const Section &section) {
   if (section.executable) {
-    return 0x60000020; // code, execute, read
+    return kCode | kExecute | kRead;
   }
-  uint32_t kind = section.data.empty() ? 0x80 : 0x40; // zero-filled or not
-  uint32_t access = section.writable ? 0xC0000000 : 0x40000000;
+  uint32_t kind = section.data.empty() ? kUninitializedData : kInitializedData;
+  uint32_t access = section.writable ? kRead | kWrite : kRead;
   if (section.name == ".reloc") {
-    access |= 0x02000000; // discardable
+    access |= kDiscardable;
   }
   return kind | access;
 }
@@ -198,7 +230,7 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
       AlignUp(relocations.rva + relocations.virtualSize, kSectionAlignment);
 
   const uint32_t peAt = 0x40, optionalAt = peAt + 24;
-  const uint32_t sectionTableAt = optionalAt + 224;
+  const uint32_t sectionTableAt = optionalAt + kOptionalHeaderSize;
   const uint32_t headersSize =
       AlignUp(sectionTableAt + 40 * static_cast<uint32_t>(sections.size()),
               kFileAlignment);
@@ -222,13 +254,13 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
   out.U16(header.machine);
   out.U16(static_cast<uint16_t>(sections.size()));
   out.U32(0); // no time stamp: the same input gives the same file
-  out.U32(0);
-  out.U32(0);
-  out.U16(224);
-  out.U16(0x2102); // executable image, 32-bit machine, DLL
+  out.U32(0); // no COFF symbol table
+  out.U32(0); // and no symbols
+  out.U16(kOptionalHeaderSize);
+  out.U16(kExecutableImage | k32BitMachine | kDll);
 
-  out.U16(0x10B); // PE32
-  out.U16(0);     // linker version
+  out.U16(kPe32Magic);
+  out.U16(0); // linker version
   out.U32(codeSize);
   out.U32(dataSize);
   out.U32(zeroSize);
@@ -243,24 +275,25 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
   out.U32(0); // image version
   out.U16(header.subsystemMajor);
   out.U16(header.subsystemMinor);
-  out.U32(0);
+  out.U32(0); // Win32 version, reserved
   out.U32(imageSize);
   out.U32(headersSize);
   const uint32_t checksumAt = out.size();
-  out.U32(0);
+  out.U32(0); // the checksum, filled in last
   out.U16(kSubsystemWindowsCeGui);
-  out.U16(0);       // no DLL characteristics
-  out.U32(0x10000); // stack reserve
-  out.U32(0x1000);  // stack commit
-  out.U32(0x100000);
-  out.U32(0x1000);
-  out.U32(0);
-  out.U32(16);
-  Directory directories[16] = {};
-  directories[0] = exports;
-  directories[1] = imports;
-  directories[5] = {relocations.rva, relocations.virtualSize};
-  directories[12] = {
+  out.U16(0); // no DLL characteristics
+  out.U32(kStackReserve);
+  out.U32(kStackCommit);
+  out.U32(kHeapReserve);
+  out.U32(kHeapCommit);
+  out.U32(0); // loader flags
+  out.U32(kDataDirectories);
+  Directory directories[kDataDirectories] = {};
+  directories[kExportTable] = exports;
+  directories[kImportTable] = imports;
+  directories[kBaseRelocationTable] = {relocations.rva,
+                                       relocations.virtualSize};
+  directories[kImportAddressTable] = {
       image.importSlotsRva,
       4 * static_cast<uint32_t>(image.importOrdinals.size() + 1)};
   for (const Directory &d : directories) {
@@ -277,9 +310,9 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
     out.U32(s.rva);
     out.U32(rawSize);
     out.U32(rawSize == 0 ? 0 : rawAt);
-    out.U32(0);
-    out.U32(0);
-    out.U32(0);
+    out.U32(0); // no COFF relocations
+    out.U32(0); // no line numbers
+    out.U32(0); // and no counts of either
     out.U32(Characteristics(s));
     rawAt += rawSize;
   }

@@ -10,7 +10,9 @@
 
 namespace pe {
 
-// Where the image is linked; a loader that puts it elsewhere relocates it.
+// Where the image is linked (cmake/ce-image.ld puts the first section one
+// page above, after the headers); a loader that puts it elsewhere relocates
+// it.
 constexpr uint32_t kImageBase = 0x10000000;
 constexpr uint32_t kSectionAlignment = 0x1000;
 constexpr uint32_t kFileAlignment = 0x200;

@@ -246,6 +246,12 @@ int main(int argc, char **argv) {
   if (image.sections.empty()) {
     Fail(elfPath + " has no sections to load");
   }
+  // The linker script and this writer must agree on the base: the headers
+  // take the image's first page, and the sections follow.
+  if (image.sections.front().rva != pe::kSectionAlignment) {
+    Fail(elfPath + " is not linked at the image base (0x10000000) plus one "
+                   "page for the headers: see cmake/ce-image.ld");
+  }
   header.entryRva = elf.entry - pe::kImageBase;
   image.relocations = AbsoluteWords(elf, pe::kImageBase);
   Definition definition = ReadDefinition(defPath, elf, pe::kImageBase);
