@@ -19,6 +19,17 @@ HANDLE const kPort = reinterpret_cast<HANDLE>(0x1001);
 HANDLE const kOtherPort = reinterpret_cast<HANDLE>(0x1002);
 HANDLE const kFile = reinterpret_cast<HANDLE>(0x2001);
 
+const PlatformCall &LastCall(const std::string &name) {
+  static const PlatformCall none;
+  for (auto call = platformCalls.rbegin(); call != platformCalls.rend();
+       ++call) {
+    if (call->name == name) {
+      return *call;
+    }
+  }
+  return none;
+}
+
 class Core : public testing::Test {
 protected:
   void SetUp() override { ResetPlatformAndCore(); }
@@ -34,8 +45,8 @@ TEST_F(Core, OpenCopiesTheNameOpensStoresThenAppliesTheLine) {
   platformScript.openResults = {kPort};
   EXPECT_EQ(GPSOpen(u"COM3"), GPS_COMPLETION_CODE);
 
-  ASSERT_EQ(CallNames(),
-            (Names{"CreateFileW", "GetCommState", "SetCommState"}));
+  ASSERT_EQ(CallNames(), (Names{"CreateFileW", "GetCommState", "SetCommState",
+                                "SetCommTimeouts"}));
   const PlatformCall &open = platformCalls[0];
   EXPECT_EQ(open.pointer, portNameBuffer); // opened from the copy
   EXPECT_EQ(open.text, u"COM3");
@@ -53,7 +64,8 @@ TEST_F(Core, OpenCopiesTheNameOpensStoresThenAppliesTheLine) {
 
 TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsAndFlowCharacters) {
   DCB reported;
-  std::memset(&reported, 0xA5, sizeof reported);
+  std::memset(&reported, 0x5A,
+              sizeof reported); // fBinary off, fAbortOnError on
   platformScript.portDcb = reported;
   platformScript.openResults = {kPort};
   GPSOpen(u"COM3");
@@ -63,7 +75,9 @@ TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsAndFlowCharacters) {
   const uint32_t length = 28, baud = 4800;
   uint32_t flags;
   std::memcpy(&flags, expected + 8, 4);
-  flags = (flags & ~0x303Cu) | 0x300u;
+  // The line fields and flow control, fBinary always set and fAbortOnError
+  // always cleared.
+  flags = (flags & ~0x703Cu) | 0x301u;
   std::memcpy(expected + 0, &length, 4);
   std::memcpy(expected + 4, &baud, 4);
   std::memcpy(expected + 8, &flags, 4);
@@ -72,7 +86,7 @@ TEST_F(Core, SettingsRecordChangesOnlyTheLineFieldsAndFlowCharacters) {
   expected[20] = 0;    // StopBits
   expected[21] = 0x11; // XonChar
   expected[22] = 0x13; // XoffChar
-  const DCB &applied = platformCalls.back().dcb;
+  const DCB &applied = LastCall("SetCommState").dcb;
   EXPECT_EQ(std::memcmp(&applied, expected, sizeof expected), 0);
   EXPECT_EQ(applied.fOutX, 1u);
   EXPECT_EQ(applied.fInX, 1u);
@@ -86,7 +100,7 @@ TEST_F(Core, SettingsStillGoOutWhenThePortCannotReportItsOwn) {
   platformScript.getCommStateSucceeds = false;
   platformScript.openResults = {kPort};
   EXPECT_EQ(GPSOpen(u"COM3"), GPS_COMPLETION_CODE);
-  const DCB &applied = platformCalls.back().dcb;
+  const DCB &applied = LastCall("SetCommState").dcb;
   EXPECT_EQ(applied.DCBlength, 28u);
   EXPECT_EQ(applied.BaudRate, 4800u);
   EXPECT_EQ(applied.ByteSize, 8);
@@ -153,9 +167,10 @@ TEST_F(Core, APortThatIsGoneIsClosedAtOnceWaitedForAndTakenBackByName) {
   platformScript.openResults = {INVALID_HANDLE_VALUE, kOtherPort, kFile};
   platformScript.reads = {{"$GPRMC\r\n", TRUE}};
   GPSWrite(u"a");
-  EXPECT_EQ(CallNames(), (Names{"CreateFileW", "Sleep", "CreateFileW",
-                                "GetCommState", "SetCommState", "ReadFile",
-                                "CreateFileW", "WriteFile", "CloseHandle"}));
+  EXPECT_EQ(CallNames(),
+            (Names{"CreateFileW", "Sleep", "CreateFileW", "GetCommState",
+                   "SetCommState", "SetCommTimeouts", "ReadFile", "CreateFileW",
+                   "WriteFile", "CloseHandle"}));
   EXPECT_EQ(platformCalls[2].text, u"COM3");
   EXPECT_EQ(platformCalls[4].handle, kOtherPort);
   EXPECT_EQ(platformCalls[4].dcb.BaudRate, 4800u);
@@ -229,7 +244,7 @@ TEST_F(Core, OpeningAgainClosesThePortItHeldFirst) {
   platformScript.openResults = {kOtherPort};
   GPSOpen(u"COM3");
   ASSERT_EQ(CallNames(), (Names{"CloseHandle", "CreateFileW", "GetCommState",
-                                "SetCommState"}));
+                                "SetCommState", "SetCommTimeouts"}));
   EXPECT_EQ(platformCalls[0].handle, kPort);
   EXPECT_EQ(portSlot, kOtherPort);
 }

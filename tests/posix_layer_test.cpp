@@ -10,6 +10,7 @@
 
 #include "names.h"
 #include "platform.h"
+#include "read_timeouts.h"
 #include "test_support.h"
 
 namespace {
@@ -19,7 +20,8 @@ HANDLE OpenPort(const std::u16string &name) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
-// A port as the library leaves it: raw, 4800 8N1, XON/XOFF.
+// A port as the library leaves it: raw, 4800 8N1, XON/XOFF, reads ending
+// 100 ms after the last byte or 2 s after they began.
 HANDLE OpenRawPort(const std::u16string &name) {
   HANDLE port = OpenPort(name);
   DCB dcb;
@@ -27,6 +29,8 @@ HANDLE OpenRawPort(const std::u16string &name) {
   dcb.BaudRate = 4800;
   dcb.fOutX = dcb.fInX = 1;
   EXPECT_TRUE(SetCommState(port, &dcb));
+  COMMTIMEOUTS timeouts = {kReadIntervalMs, 0, kReadTotalMs, 0, 0};
+  EXPECT_TRUE(SetCommTimeouts(port, &timeouts));
   return port;
 }
 

@@ -109,6 +109,11 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
   return TRUE;
 }
 
+BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
+  Record("SetCommTimeouts", file, timeouts);
+  return TRUE;
+}
+
 BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *) {
   Record("ClearCommError", file, nullptr);
   *errors = 0;

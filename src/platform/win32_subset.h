@@ -118,6 +118,7 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
 BOOL CloseHandle(HANDLE object);
 BOOL GetCommState(HANDLE file, DCB *dcb);
 BOOL SetCommState(HANDLE file, DCB *dcb);
+BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts);
 BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount(void);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "../../src/platform/ce/coredll_imports.h"
+#include "../../src/read_timeouts.h"
 #include "platform.h"
 #include "utf16.h"
 
@@ -50,8 +51,20 @@ template <typename T> T Read(const uint8_t *at) {
 
 const DWORD kDeadReadErrors[] = {31};
 
-// The layer's ports already read with the library's time-outs.
-BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS *) { return TRUE; }
+// A CE driver keeps read time-outs of its own, which GPSOpen leaves alone;
+// a port opened here gets the ones the desktop library sets, as a driver's
+// defaults.
+HANDLE WINAPI DriverOpen(const WCHAR *name, DWORD access, DWORD share,
+                         SECURITY_ATTRIBUTES *security, DWORD disposition,
+                         DWORD flags, HANDLE model) {
+  HANDLE handle =
+      CreateFileW(name, access, share, security, disposition, flags, model);
+  if (handle != INVALID_HANDLE_VALUE && disposition == OPEN_EXISTING) {
+    COMMTIMEOUTS defaults = {kReadIntervalMs, 0, kReadTotalMs, 0, 0};
+    SetCommTimeouts(handle, &defaults);
+  }
+  return handle;
+}
 
 namespace standIn {
 
@@ -90,9 +103,10 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
     return reinterpret_cast<void *>(standIn::function);                        \
   }
     BIND(CreateFileW)
-    BIND(ReadFile) BIND(WriteFile) BIND(CloseHandle) BIND(GetCommState)
-        BIND(SetCommState) BIND(SetCommTimeouts) BIND(ClearCommError)
-            BIND(Sleep) BIND(GetTickCount) BIND(GetLastError)
+    BIND(ReadFile)
+    BIND(WriteFile) BIND(CloseHandle) BIND(GetCommState) BIND(SetCommState)
+        BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep)
+            BIND(GetTickCount) BIND(GetLastError)
 #undef BIND
   }
   Fail("import of " + library + " " +
@@ -278,7 +292,7 @@ int main(int argc, char **argv) {
   heldAfterCloseMs = 2000;
   deadReadErrors = kDeadReadErrors;
   deadReadErrorCount = 1;
-  RealCreateFileW = &::CreateFileW;
+  RealCreateFileW = &DriverOpen;
   RealReadFile = &::ReadFile;
   RealClearCommError = &::ClearCommError;
   RealSetCommState = &::SetCommState;

@@ -287,6 +287,22 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
   return applied ? TRUE : FALSE;
 }
 
+// Win32's meanings: the interval ends a read once the line has been quiet
+// that long after a byte, the total (multiplier times the count asked, plus
+// the constant) once that long has passed; zero leaves either out, so a
+// port left at all zeros waits for the whole count. Where POSIX differs:
+// MAXDWORD as the interval with zero totals reads only what has arrived,
+// and the write time-outs are not kept (a write gives up after 2 s).
+BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
+  OpenDescriptor *port = timeouts == nullptr ? nullptr : BeginUse(file);
+  if (port == nullptr) {
+    return FALSE;
+  }
+  SetTimeouts(port, *timeouts);
+  EndUse(file);
+  return TRUE;
+}
+
 // A line has no error flags to clear here (termios reports none), so this
 // tells only whether the port is still there, and what waits in its queues.
 // It fails on a line that hung up, as on a removed device on Windows.

@@ -128,3 +128,16 @@ bool IsHungUp(OpenDescriptor *descriptor) {
   pthread_mutex_unlock(&tableLock);
   return hungUp;
 }
+
+void SetTimeouts(OpenDescriptor *descriptor, const COMMTIMEOUTS &timeouts) {
+  pthread_mutex_lock(&tableLock);
+  descriptor->timeouts = timeouts;
+  pthread_mutex_unlock(&tableLock);
+}
+
+COMMTIMEOUTS TimeoutsOf(OpenDescriptor *descriptor) {
+  pthread_mutex_lock(&tableLock);
+  COMMTIMEOUTS timeouts = descriptor->timeouts;
+  pthread_mutex_unlock(&tableLock);
+  return timeouts;
+}

@@ -24,6 +24,7 @@ struct OpenDescriptor {
   bool exclusive; // flock and TIOCEXCL to undo on close
   pid_t holder;   // the process that took them: only it gives them up
   bool hungUp;    // the line went away: reads fail from now on
+  COMMTIMEOUTS timeouts; // all zero at open, as on Windows
 };
 
 // Returns the new handle, or INVALID_HANDLE_VALUE when the table is full (the
@@ -38,6 +39,11 @@ void EndUse(HANDLE handle);
 // Makes the handle name nothing from now on; its descriptor is closed when
 // the last use ends. False when the handle named nothing.
 bool CloseEntry(HANDLE handle);
+
+// The read time-outs, kept under the table's lock since another thread may
+// be reading with them.
+void SetTimeouts(OpenDescriptor *descriptor, const COMMTIMEOUTS &timeouts);
+COMMTIMEOUTS TimeoutsOf(OpenDescriptor *descriptor);
 
 // Records that the entry's line went away.
 void MarkHungUp(OpenDescriptor *descriptor);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // ReadFile and WriteFile over read(2) and write(2).
 //
-// A port read follows Win32 COMMTIMEOUTS with kPortReadTimeouts: it returns
-// when the asked count has arrived, when the line has been quiet for the
-// interval after at least one byte, or when the total time has passed. It
-// waits in poll() on the monotonic clock, so a signal neither restarts the
-// clock nor makes it spin.
+// A port read follows the port's Win32 COMMTIMEOUTS (see comm_state.cpp): it
+// returns when the asked count has arrived, when the line has been quiet for
+// the interval after at least one byte, or when the total time has passed.
+// It waits in poll() on the monotonic clock, so a signal neither restarts
+// the clock nor makes it spin.
 //
 // A line that hangs up (the receiver was unplugged) ends the read at once
 // with the bytes already received, and the read fails, as a read of a
@@ -21,6 +21,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdint.h>
 #include <unistd.h>
 
 #include "handles.h"
@@ -33,17 +34,17 @@ namespace {
 // The longest a whole write may take (a full pipe, a port held by XOFF).
 constexpr int64_t kWriteStallNs = int64_t{2000} * 1000000;
 
-// Reads until wanted bytes, the quiet gap after a byte, or totalDeadline.
-// Sets *hungUp when the line went away.
+constexpr int64_t kNever = INT64_MAX;
+
+// Reads until wanted bytes, the quiet gap after a byte (kNever for none), or
+// totalDeadline. Sets *hungUp when the line went away.
 void ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got,
-              int64_t totalDeadline, bool *hungUp) {
-  const int64_t quietGap =
-      int64_t{kPortReadTimeouts.ReadIntervalTimeout} * 1000000;
+              int64_t totalDeadline, int64_t quietGap, bool *hungUp) {
   int64_t lastByte = 0;
   DWORD count = 0;
   while (count < wanted && !*hungUp) {
     int64_t deadline = totalDeadline;
-    if (count > 0 && lastByte + quietGap < deadline) {
+    if (count > 0 && quietGap != kNever && lastByte + quietGap < deadline) {
       deadline = lastByte + quietGap;
     }
     int64_t now = NowNs();
@@ -81,10 +82,19 @@ BOOL ReadPort(OpenDescriptor *port, BYTE *buffer, DWORD wanted, DWORD *got) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }
-  const int64_t deadline =
-      NowNs() + int64_t{kPortReadTimeouts.ReadTotalTimeoutConstant} * 1000000;
+  const COMMTIMEOUTS timeouts = TimeoutsOf(port);
+  const int64_t now = NowNs();
+  const int64_t total = int64_t{timeouts.ReadTotalTimeoutMultiplier} * wanted +
+                        timeouts.ReadTotalTimeoutConstant;
+  int64_t deadline = total > 0 ? now + total * 1000000 : kNever;
+  const int64_t quietGap = timeouts.ReadIntervalTimeout > 0
+                               ? int64_t{timeouts.ReadIntervalTimeout} * 1000000
+                               : kNever;
+  if (timeouts.ReadIntervalTimeout == 0xFFFFFFFFu && total == 0) {
+    deadline = now; // only what has arrived
+  }
   bool hungUp = false;
-  ReadLine(port->fd, buffer, wanted, got, deadline, &hungUp);
+  ReadLine(port->fd, buffer, wanted, got, deadline, quietGap, &hungUp);
   if (!hungUp) {
     return TRUE;
   }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "receiver_line.h"
 
+#include "read_timeouts.h"
+
 namespace {
 
 // The name GPSOpen was given, made absolute against the working directory
@@ -34,5 +36,11 @@ void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
   GetCommState(port, dcb);
 }
 
-// Every port this layer opens already reads with kPortReadTimeouts.
-void SetReceiverReadTimeouts(HANDLE) {}
+// A port starts with all time-outs zero, as on Windows, so a read would
+// wait for the whole 5000 bytes.
+void SetReceiverReadTimeouts(HANDLE port) {
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = kReadIntervalMs;
+  timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
+  SetCommTimeouts(port, &timeouts);
+}

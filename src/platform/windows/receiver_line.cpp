@@ -52,7 +52,6 @@ void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
 void SetReceiverReadTimeouts(HANDLE port) {
   COMMTIMEOUTS timeouts = {};
   timeouts.ReadIntervalTimeout = kReadIntervalMs;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
   SetCommTimeouts(port, &timeouts);
 }
