@@ -4,7 +4,7 @@
 
 #include "TolvaneGPS.h"
 #include "module_state.h"
-#include "receiver_line.h"
+#include "port_steps.h"
 #include "wide_copy.h"
 
 namespace {

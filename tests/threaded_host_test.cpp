@@ -21,7 +21,7 @@ using ThreadedHost = LibraryHost;
 
 // The descriptors that lead to a path, as everything the library opens
 // here does (pipes a sanitizer opens to its symbolizer are not counted).
-int OpenDescriptors() {
+int FileRecords() {
   int count = 0;
   for (int fd = 0; fd < 1024; ++fd) {
     char target[256];
@@ -130,7 +130,7 @@ TEST_F(ThreadedHost, ACloseDuringAReadNeverTouchesTheHostsNextFile) {
 // Two workers capturing at once, with no port and with one: whatever the
 // blocks hold, every descriptor the library opened is closed again.
 TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
-  const int before = OpenDescriptors();
+  const int before = FileRecords();
   auto race = [&](int calls) {
     std::vector<std::thread> writers;
     for (int w = 0; w < 2; ++w) {
@@ -146,7 +146,7 @@ TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
     }
   };
   race(5000);
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(FileRecords(), before);
 
   Open();
   std::atomic<bool> stop{false};
@@ -160,7 +160,7 @@ TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
   stop = true;
   feed.join();
   GPSClose();
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(FileRecords(), before);
 }
 
 // With standard input, output and error closed, the port takes none of

@@ -104,7 +104,8 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
   }
     BIND(CreateFileW)
     BIND(ReadFile)
-    BIND(WriteFile) BIND(CloseHandle) BIND(GetCommState) BIND(SetCommState)
+    BIND(WriteFile)
+    BIND(CloseHandle) BIND(GetCommState) BIND(SetCommState)
         BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep)
             BIND(GetTickCount) BIND(GetLastError)
 #undef BIND
@@ -283,7 +284,7 @@ int main(int argc, char **argv) {
       construct(&objects[1]) != &objects[1] ||
       assign(&objects[0], &objects[1]) != &objects[0] || fn() != 42 ||
       *n != 0) {
-    Fail("the skeleton items");
+    Fail("the named items");
   }
   *n = 1234;
 

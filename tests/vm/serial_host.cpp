@@ -108,7 +108,7 @@ int main() {
       dcb.StopBits = stop == 2 ? TWOSTOPBITS : ONESTOPBIT;
       BOOL applied = SetCommState(own, &dcb);
       termios settings = {};
-      const OpenDescriptor *port = BeginUse(own);
+      const FileRecord *port = BeginUse(own);
       bool raw = port != nullptr && tcgetattr(port->fd, &settings) == 0 &&
                  (settings.c_lflag & (ICANON | ECHO | ISIG)) == 0;
       EndUse(own);

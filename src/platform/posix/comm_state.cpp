@@ -268,7 +268,7 @@ bool ApplyDcb(int fd, const DCB &dcb) {
 }
 
 BOOL GetCommState(HANDLE file, DCB *dcb) {
-  OpenDescriptor *port = dcb == nullptr ? nullptr : BeginUse(file);
+  FileRecord *port = dcb == nullptr ? nullptr : BeginUse(file);
   if (port == nullptr) {
     return FALSE;
   }
@@ -278,7 +278,7 @@ BOOL GetCommState(HANDLE file, DCB *dcb) {
 }
 
 BOOL SetCommState(HANDLE file, DCB *dcb) {
-  OpenDescriptor *port = dcb == nullptr ? nullptr : BeginUse(file);
+  FileRecord *port = dcb == nullptr ? nullptr : BeginUse(file);
   if (port == nullptr) {
     return FALSE;
   }
@@ -294,7 +294,7 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
 // MAXDWORD as the interval with zero totals reads only what has arrived,
 // and the write time-outs are not kept (a write gives up after 2 s).
 BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
-  OpenDescriptor *port = timeouts == nullptr ? nullptr : BeginUse(file);
+  FileRecord *port = timeouts == nullptr ? nullptr : BeginUse(file);
   if (port == nullptr) {
     return FALSE;
   }
@@ -307,7 +307,7 @@ BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
 // tells only whether the port is still there, and what waits in its queues.
 // It fails on a line that hung up, as on a removed device on Windows.
 BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
-  OpenDescriptor *port = BeginUse(file);
+  FileRecord *port = BeginUse(file);
   if (port == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -11,7 +11,7 @@ constexpr unsigned kTableSize = 16;
 constexpr unsigned kIndexBits = 8;
 
 struct Entry {
-  OpenDescriptor descriptor;
+  FileRecord descriptor;
   bool inUse;   // taken: the descriptor is open
   bool closing; // CloseHandle came: no new use, closed after the last
   unsigned uses;
@@ -42,7 +42,7 @@ Entry *EntryFor(HANDLE handle) {
 // Call with the lock held. Frees a closing entry whose last use has ended
 // and hands its descriptor back to be closed outside the lock (a terminal's
 // close may wait for its output to drain).
-bool FreeIfDone(Entry *entry, OpenDescriptor *toClose) {
+bool FreeIfDone(Entry *entry, FileRecord *toClose) {
   if (!entry->closing || entry->uses > 0) {
     return false;
   }
@@ -54,7 +54,7 @@ bool FreeIfDone(Entry *entry, OpenDescriptor *toClose) {
 
 } // namespace
 
-HANDLE AdoptDescriptor(const OpenDescriptor &descriptor) {
+HANDLE AdoptDescriptor(const FileRecord &descriptor) {
   HANDLE handle = INVALID_HANDLE_VALUE;
   pthread_mutex_lock(&tableLock);
   for (unsigned i = 0; i < kTableSize; ++i) {
@@ -71,7 +71,7 @@ HANDLE AdoptDescriptor(const OpenDescriptor &descriptor) {
   return handle;
 }
 
-OpenDescriptor *BeginUse(HANDLE handle) {
+FileRecord *BeginUse(HANDLE handle) {
   pthread_mutex_lock(&tableLock);
   Entry *entry = EntryFor(handle);
   if (entry != nullptr && entry->closing) {
@@ -85,7 +85,7 @@ OpenDescriptor *BeginUse(HANDLE handle) {
 }
 
 void EndUse(HANDLE handle) {
-  OpenDescriptor toClose;
+  FileRecord toClose;
   pthread_mutex_lock(&tableLock);
   Entry *entry = EntryFor(handle);
   bool done = false;
@@ -100,7 +100,7 @@ void EndUse(HANDLE handle) {
 }
 
 bool CloseEntry(HANDLE handle) {
-  OpenDescriptor toClose;
+  FileRecord toClose;
   pthread_mutex_lock(&tableLock);
   Entry *entry = EntryFor(handle);
   bool named = entry != nullptr && !entry->closing;
@@ -116,26 +116,26 @@ bool CloseEntry(HANDLE handle) {
   return named;
 }
 
-void MarkHungUp(OpenDescriptor *descriptor) {
+void MarkHungUp(FileRecord *descriptor) {
   pthread_mutex_lock(&tableLock);
   descriptor->hungUp = true;
   pthread_mutex_unlock(&tableLock);
 }
 
-bool IsHungUp(OpenDescriptor *descriptor) {
+bool IsHungUp(FileRecord *descriptor) {
   pthread_mutex_lock(&tableLock);
   bool hungUp = descriptor->hungUp;
   pthread_mutex_unlock(&tableLock);
   return hungUp;
 }
 
-void SetTimeouts(OpenDescriptor *descriptor, const COMMTIMEOUTS &timeouts) {
+void SetTimeouts(FileRecord *descriptor, const COMMTIMEOUTS &timeouts) {
   pthread_mutex_lock(&tableLock);
   descriptor->timeouts = timeouts;
   pthread_mutex_unlock(&tableLock);
 }
 
-COMMTIMEOUTS TimeoutsOf(OpenDescriptor *descriptor) {
+COMMTIMEOUTS TimeoutsOf(FileRecord *descriptor) {
   pthread_mutex_lock(&tableLock);
   COMMTIMEOUTS timeouts = descriptor->timeouts;
   pthread_mutex_unlock(&tableLock);

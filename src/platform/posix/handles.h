@@ -18,7 +18,8 @@
 
 #include "platform.h"
 
-struct OpenDescriptor {
+// What the layer knows of one descriptor it opened.
+struct FileRecord {
   int fd;
   bool isLine;    // not a regular file: a port or a pipe, read with time-outs
   bool exclusive; // flock and TIOCEXCL to undo on close
@@ -29,11 +30,11 @@ struct OpenDescriptor {
 
 // Returns the new handle, or INVALID_HANDLE_VALUE when the table is full (the
 // caller still owns fd then).
-HANDLE AdoptDescriptor(const OpenDescriptor &descriptor);
+HANDLE AdoptDescriptor(const FileRecord &descriptor);
 
 // The entry a handle names, held until EndUse; null when the handle names
 // none or was closed.
-OpenDescriptor *BeginUse(HANDLE handle);
+FileRecord *BeginUse(HANDLE handle);
 void EndUse(HANDLE handle);
 
 // Makes the handle name nothing from now on; its descriptor is closed when
@@ -42,12 +43,12 @@ bool CloseEntry(HANDLE handle);
 
 // The read time-outs, kept under the table's lock since another thread may
 // be reading with them.
-void SetTimeouts(OpenDescriptor *descriptor, const COMMTIMEOUTS &timeouts);
-COMMTIMEOUTS TimeoutsOf(OpenDescriptor *descriptor);
+void SetTimeouts(FileRecord *descriptor, const COMMTIMEOUTS &timeouts);
+COMMTIMEOUTS TimeoutsOf(FileRecord *descriptor);
 
 // Records that the entry's line went away.
-void MarkHungUp(OpenDescriptor *descriptor);
-bool IsHungUp(OpenDescriptor *descriptor);
+void MarkHungUp(FileRecord *descriptor);
+bool IsHungUp(FileRecord *descriptor);
 
 // Closes the descriptor, giving up the hold in the process that took it.
-void CloseDescriptor(OpenDescriptor *descriptor);
+void CloseDescriptor(FileRecord *descriptor);

@@ -88,7 +88,7 @@ int AboveStandardStreams(int fd) {
   return moved;
 }
 
-bool TakeExclusively(OpenDescriptor *descriptor) {
+bool TakeExclusively(FileRecord *descriptor) {
   int fd = descriptor->fd;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return false;
@@ -118,7 +118,7 @@ bool IsPseudoTerminal(const struct stat &status) {
 
 // The hold goes only from the process that took it, since the lock and
 // TIOCEXCL belong to the device, shared across a fork.
-void CloseDescriptor(OpenDescriptor *descriptor) {
+void CloseDescriptor(FileRecord *descriptor) {
   int fd = descriptor->fd;
   if (fd < 0) {
     return;
@@ -147,7 +147,7 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   if (!PosixPathFromName(fileName, path, sizeof path)) {
     return Refuse(ERROR_INVALID_NAME);
   }
-  OpenDescriptor descriptor = {};
+  FileRecord descriptor = {};
   descriptor.fd = AboveStandardStreams(open(path, flags, 0666));
   if (descriptor.fd < 0) {
     return Refuse(ErrorFor(errno));

@@ -77,7 +77,7 @@ void ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got,
   *got = count;
 }
 
-BOOL ReadPort(OpenDescriptor *port, BYTE *buffer, DWORD wanted, DWORD *got) {
+BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
   if (IsHungUp(port)) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
@@ -214,7 +214,7 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  OpenDescriptor *descriptor = BeginUse(file);
+  FileRecord *descriptor = BeginUse(file);
   if (descriptor == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -236,7 +236,7 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const OpenDescriptor *descriptor = BeginUse(file);
+  const FileRecord *descriptor = BeginUse(file);
   if (descriptor == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -9,8 +9,8 @@ set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z")
 set(TOLVANE_CONSTRUCTOR_SYMBOL _ZN11CTolvaneGPSC1Ev)
 configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
 
-add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} skeleton.cpp
-  dllmain.cpp platform/ce/receiver_line.cpp platform/ce/coredll.cpp
+add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} named_items.cpp
+  dllmain.cpp platform/ce/port_steps.cpp platform/ce/coredll.cpp
   platform/ce/memset.cpp)
 target_include_directories(TolvaneGPS_elf PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "receiver_line.h"
+#include "port_steps.h"
 
 #include "read_timeouts.h"
 

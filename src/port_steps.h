@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The steps of GPSOpen that differ from platform to platform. Each platform
-// folder supplies them in its receiver_line.cpp.
+// folder supplies them in its port_steps.cpp.
 #pragma once
 
 #include "platform.h"

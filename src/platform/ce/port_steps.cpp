@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "receiver_line.h"
+#include "port_steps.h"
 
 // CE names carry their colon ("COM1:") and open as given.
 HANDLE OpenReceiverPort(const WCHAR *name, bool) {

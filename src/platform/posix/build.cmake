@@ -1,0 +1,54 @@
+# SPDX-License-Identifier: MIT
+# libTolvaneGPS.so: the core over this project's POSIX layer, which needs
+# libc alone.
+set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix)
+set(TOLVANE_LIBRARY_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden
+    -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+set(TOLVANE_POSIX_LAYER_SOURCES comm_state.cpp handles.cpp names.cpp
+    open_close.cpp full_path.cpp system.cpp read_write.cpp)
+list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
+
+# The same lists, as full paths, for the tests that build the library into
+# themselves with other compilers (the fuzzers, ThreadSanitizer, the ARM
+# loader).
+set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp)
+list(TRANSFORM TOLVANE_CORE_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES}
+    ${TOLVANE_PLATFORM_DIR}/port_steps.cpp PARENT_SCOPE)
+set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
+
+add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
+                                   ${TOLVANE_PLATFORM_DIR}/port_steps.cpp)
+target_include_directories(TolvaneGPS_core
+  PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
+         ${TOLVANE_PLATFORM_DIR})
+target_compile_options(TolvaneGPS_core PRIVATE ${TOLVANE_LIBRARY_FLAGS})
+target_link_libraries(TolvaneGPS_core PRIVATE tolvane_flags)
+set_target_properties(TolvaneGPS_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
+add_library(TolvaneGPS_platform OBJECT ${TOLVANE_POSIX_LAYER_SOURCES})
+target_include_directories(TolvaneGPS_platform PUBLIC ${TOLVANE_PLATFORM_DIR})
+target_compile_options(TolvaneGPS_platform PRIVATE ${TOLVANE_LIBRARY_FLAGS})
+target_link_libraries(TolvaneGPS_platform PRIVATE tolvane_flags)
+set_target_properties(TolvaneGPS_platform PROPERTIES
+                      POSITION_INDEPENDENT_CODE ON)
+
+add_library(TolvaneGPS SHARED named_items.cpp $<TARGET_OBJECTS:TolvaneGPS_core>
+                              $<TARGET_OBJECTS:TolvaneGPS_platform>)
+add_library(TolvaneGPS::TolvaneGPS ALIAS TolvaneGPS)
+target_include_directories(TolvaneGPS PUBLIC
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<INSTALL_INTERFACE:include>)
+target_compile_options(TolvaneGPS PRIVATE ${TOLVANE_LIBRARY_FLAGS})
+target_link_libraries(TolvaneGPS PRIVATE $<BUILD_INTERFACE:tolvane_flags>)
+set_target_properties(TolvaneGPS PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+  LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/TolvaneGPS.map)
+target_link_options(TolvaneGPS PRIVATE
+  -Wl,--version-script=${CMAKE_CURRENT_SOURCE_DIR}/TolvaneGPS.map
+  -Wl,-z,relro,-z,now)
+if(NOT TOLVANE_SANITIZE)
+  # libc alone: no libstdc++, no libgcc_s, every symbol resolved at link time.
+  target_link_options(TolvaneGPS PRIVATE -nodefaultlibs -Wl,--no-undefined)
+  target_link_libraries(TolvaneGPS PRIVATE c)
+endif()
