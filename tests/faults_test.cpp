@@ -326,19 +326,6 @@ TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {
   }
 }
 
-// How many of this process's descriptors are open on path.
-int DescriptorsOn(const std::string &path) {
-  int count = 0;
-  for (int fd = 0; fd < 1024; ++fd) {
-    char target[256];
-    std::string link = "/proc/self/fd/" + std::to_string(fd);
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    std::string name(target, n > 0 ? static_cast<size_t>(n) : 0);
-    count += name == path || name == path + " (deleted)";
-  }
-  return count;
-}
-
 // Unplugged, then plugged in again under the same name: a link the test
 // points at a new pseudo-terminal, as /dev/serial/by-id follows an adapter.
 TEST_F(Faults, AReceiverPluggedInAgainIsCapturedWithoutANewOpen) {

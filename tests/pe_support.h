@@ -18,7 +18,7 @@ struct PeImage {
   int relocations = 0;   // base relocations, padding not counted
   std::string dllName;   // the export directory's name
   std::string ordinalBase;
-  Exports exports; // ordinal -> name
+  Exports exports;                                 // ordinal -> name
   std::map<std::string, unsigned long> exportRvas; // name -> RVA
   // The RVA ranges [first, second) that .pdata gives unwind data for.
   std::vector<std::pair<unsigned long, unsigned long>> unwound;

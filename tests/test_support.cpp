@@ -144,3 +144,15 @@ std::string AllPassingBytes() {
   }
   return bytes + "\r\n";
 }
+
+int DescriptorsOn(const std::string &path) {
+  int count = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char target[256];
+    std::string link = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    std::string name(target, n > 0 ? static_cast<size_t>(n) : 0);
+    count += name == path || name == path + " (deleted)";
+  }
+  return count;
+}

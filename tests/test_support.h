@@ -56,6 +56,9 @@ private:
 void WriteWhole(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 
+// How many of this process's descriptors are open on path.
+int DescriptorsOn(const std::string &path);
+
 // Runs a shell command and returns what it printed on stdout; its exit code
 // goes to status when given.
 std::string RunCommand(const std::string &command, int *status = nullptr);

@@ -32,18 +32,6 @@ int FileRecords() {
   return count;
 }
 
-// How many of this process's descriptors lead to path.
-int DescriptorsOn(const std::string &path) {
-  int count = 0;
-  for (int fd = 0; fd < 1024; ++fd) {
-    char target[256];
-    std::string link = "/proc/self/fd/" + std::to_string(fd);
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    count += n > 0 && std::string(target, static_cast<size_t>(n)) == path;
-  }
-  return count;
-}
-
 // A worker thread capturing once, which can tell when it waits on the line.
 class Worker {
 public:

@@ -14,11 +14,13 @@ list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp)
 list(TRANSFORM TOLVANE_CORE_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES}
-    ${TOLVANE_PLATFORM_DIR}/port_steps.cpp PARENT_SCOPE)
+    ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/platform/line_steps.cpp PARENT_SCOPE)
 set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
 
 add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
-                                   ${TOLVANE_PLATFORM_DIR}/port_steps.cpp)
+                                   ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
+                                   platform/line_steps.cpp)
 target_include_directories(TolvaneGPS_core
   PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
          ${TOLVANE_PLATFORM_DIR})

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "port_steps.h"
 
-#include "read_timeouts.h"
-
 namespace {
 
 // The name GPSOpen was given, made absolute against the working directory
@@ -30,17 +28,4 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool again) {
   }
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                      OPEN_EXISTING, 0, nullptr);
-}
-
-void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
-  GetCommState(port, dcb);
-}
-
-// A port starts with all time-outs zero, as on Windows, so a read would
-// wait for the whole 5000 bytes.
-void SetReceiverReadTimeouts(HANDLE port) {
-  COMMTIMEOUTS timeouts = {};
-  timeouts.ReadIntervalTimeout = kReadIntervalMs;
-  timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
-  SetCommTimeouts(port, &timeouts);
 }

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "port_steps.h"
 
-#include "read_timeouts.h"
-
 namespace {
 
 // "COMn" with n of two or more digits: Windows opens those only as
@@ -41,17 +39,4 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool) {
   }
   return CreateFileW(open, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                      OPEN_EXISTING, 0, nullptr);
-}
-
-void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
-  GetCommState(port, dcb);
-}
-
-// Windows starts a port with all time-outs zero, so a read would wait for the
-// whole 5000 bytes: minutes at 4800 baud, for ever on a silent line.
-void SetReceiverReadTimeouts(HANDLE port) {
-  COMMTIMEOUTS timeouts = {};
-  timeouts.ReadIntervalTimeout = kReadIntervalMs;
-  timeouts.ReadTotalTimeoutConstant = kReadTotalMs;
-  SetCommTimeouts(port, &timeouts);
 }
