@@ -354,7 +354,7 @@ def the_ftdi(machine, master):
             break
     delay = time.monotonic() - replugged
     check(back == b"$GPRMC,back\r\n",
-          "after the replug the same handle captures: %r; set to 4800 again "
+          "after the replug, capture goes on with no new GPSOpen: %r; set to 4800 again "
           "%.2f s and the block in %.2f s after device_add"
           % (back, reopened or -1, delay))
     baud = machine.traces("usb_serial_set_baud")
