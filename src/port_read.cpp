@@ -65,7 +65,9 @@ DWORD ReadBlockFromPort() {
       }
     }
     const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= kReadTotalMs) {
+    // A GPSClose from another thread, which the contract rules out, still
+    // ends the retries: a closed port is never opened again.
+    if (elapsed >= kReadTotalMs || !portWanted) {
       return count;
     }
     if (SlotHoldsPort()) {
