@@ -5,13 +5,15 @@
 # and CE DLL and import library. The first side is the packages built here
 # from the tree itself under umask 022 in UTC, with the DLLs of the main
 # build; the second is a copy of the tree at a longer path, under umask 077
-# and another time zone, all built afresh, the DLLs by the SDK script. The build reads no clock: every
-# time stamp comes from SOURCE_DATE_EPOCH.
+# and another time zone, all built afresh, the DLLs by the SDK script. The
+# build reads no clock: every time stamp comes from SOURCE_DATE_EPOCH. With
+# KEEP=1 both builds stay in the scratch folder it names, for diffoscope to
+# show a difference.
 set -euo pipefail
 source_dir=$1
 windows_dir=$2 # the main build's build/windows
 scratch=$(mktemp -d)
-trap '[ -n "${KEEP:-}" ] || rm -rf "$scratch"' EXIT
+trap '[ -n "${KEEP:-}" ] && echo "kept: $scratch" || rm -rf "$scratch"' EXIT
 
 # The files compared, as paths relative to a build directory.
 shipped() {
