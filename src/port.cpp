@@ -74,7 +74,9 @@ extern "C" int GPSOpen(const GPSWideChar *portName) {
 }
 
 extern "C" int GPSClose(void) {
-  CloseHeldPort();
+  // Not wanted first: a retry running on another thread then stops trying.
   portWanted = false;
+  CloseHeldPort();
+  ForgetReceiverPort();
   return GPS_COMPLETION_CODE;
 }

@@ -16,6 +16,12 @@
 //
 // A read that fails while ClearCommError succeeds met a line error (an
 // overrun, a framing error): the port stays and the read goes on.
+//
+// A read that brings nothing back before the time-out (the end of a regular
+// file named as the port, a driver that ignores the time-outs, a line error)
+// is tried again every kReopenIntervalMs until the time-out has passed, so a
+// call that reads no byte always lasts the whole read time-out and a host's
+// loop never spins.
 #include "port_read.h"
 
 #include "module_state.h"
@@ -51,17 +57,19 @@ DWORD ReadBlockFromPort() {
       // The count comes from outside the library; it never reaches past the
       // buffer.
       count += Shorter(got, room);
-      if (read || count == kTransferBufferBytes) {
+      if (count == kTransferBufferBytes || (read && count > 0)) {
         return count;
       }
-      if (PortIsGone(portSlot)) {
+      if (!read && PortIsGone(portSlot)) {
         CloseHeldPort();
         if (count > 0) {
           return count;
         }
       } else if (got == 0) {
-        // A line error with nothing read: let the line settle, not spin.
-        Sleep(kReopenIntervalMs);
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed < kReadTotalMs) {
+          Sleep(Shorter(kReopenIntervalMs, kReadTotalMs - elapsed));
+        }
       }
     }
     const DWORD elapsed = GetTickCount() - start;

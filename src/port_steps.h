@@ -10,6 +10,11 @@
 // was lost and its name is tried once more.
 HANDLE OpenReceiverPort(const WCHAR *name, bool again);
 
+// GPSClose: the name is no longer wanted. A platform that keeps anything
+// for the retries lets it go here, and closes any port an open still in
+// flight brings back.
+void ForgetReceiverPort();
+
 // Fills the settings record that GPSOpen then completes: every field it does
 // not assign comes from here.
 void ReadStartingLineSettings(HANDLE port, DCB *dcb);

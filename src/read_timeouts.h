@@ -10,5 +10,6 @@
 constexpr DWORD kReadIntervalMs = 100;
 // ...or this long after the read began, whatever has arrived.
 constexpr DWORD kReadTotalMs = 2000;
-// While the port is away, its name is tried again this often.
+// While the port is away, its name is tried again this often; a read that
+// came back empty early is tried again this often too.
 constexpr DWORD kReopenIntervalMs = 100;

@@ -202,6 +202,34 @@ TEST_F(Core, ALineErrorKeepsThePortAndTheReadGoesOn) {
   EXPECT_GE(SleptMs(), 2000u);
 }
 
+// A read that comes back empty at once, as at the end of a regular file,
+// never ends the call early: it is tried again every 100 ms until the
+// time-out, and bytes that come meanwhile are the block. A read that takes
+// the whole time-out is not tried again.
+TEST_F(Core, AnEmptyReadIsTriedAgainUntilTheTimeOutAndNeverEndsTheCallEarly) {
+  OpenPort();
+  platformScript.emptyReadsReturnAtOnce = true;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(SleptMs(), 2000u);
+  EXPECT_EQ(Count("ReadFile"), 20);
+  EXPECT_EQ(Written(), 0u);
+
+  platformCalls.clear();
+  platformScript.reads = {{"", TRUE}, {"", TRUE}, {"$GPGGA\r\n", TRUE}};
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(SleptMs(), 200u);
+  EXPECT_EQ(Written(), 8u);
+
+  platformCalls.clear();
+  platformScript.emptyReadsReturnAtOnce = false;
+  platformScript.openResults = {kFile};
+  GPSWrite(u"a");
+  EXPECT_EQ(CallNames(),
+            (Names{"ReadFile", "CreateFileW", "WriteFile", "CloseHandle"}));
+}
+
 TEST_F(Core, AFailedOpenIsTriedAgainByEachWriteAndAMalformedNameNever) {
   platformScript.openResults = {INVALID_HANDLE_VALUE};
   GPSOpen(u"COM3");

@@ -4,10 +4,14 @@
 #include <cstring>
 
 #include "module_state.h"
+#include "port_steps.h"
 
 std::vector<PlatformCall> platformCalls;
 PlatformScript platformScript;
 DWORD platformClockMs;
+
+// What the core last set as the read's total time-out.
+static DWORD readTotalTimeoutMs;
 
 void ResetPlatformAndCore() {
   platformCalls.clear();
@@ -17,6 +21,7 @@ void ResetPlatformAndCore() {
   portSlot = nullptr;
   portWanted = false;
   platformClockMs = 0;
+  readTotalTimeoutMs = 0;
 }
 
 std::vector<std::string> CallNames() {
@@ -78,6 +83,10 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
   std::memcpy(buffer, platformScript.readBytes.data(),
               platformScript.readBytes.size());
   *bytesRead = platformScript.readCount;
+  if (*bytesRead == 0 && platformScript.readResult &&
+      !platformScript.emptyReadsReturnAtOnce) {
+    platformClockMs += readTotalTimeoutMs;
+  }
   return platformScript.readResult;
 }
 
@@ -111,6 +120,7 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
 
 BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
   Record("SetCommTimeouts", file, timeouts);
+  readTotalTimeoutMs = timeouts->ReadTotalTimeoutConstant;
   return TRUE;
 }
 
@@ -131,9 +141,11 @@ DWORD GetLastError(void) { return lastError; }
 
 void SetLastError(DWORD error) { lastError = error; }
 
-// The names as given: the tests' working directory plays no part.
-DWORD GetFullPathNameW(const WCHAR *, DWORD, WCHAR *, WCHAR **) { return 0; }
+// The port steps of a platform that opens the name as given and keeps
+// nothing for the retries, as CE's do.
+HANDLE OpenReceiverPort(const WCHAR *name, bool) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
 
-bool LeadsToLostTerminal(const WCHAR *) { return false; }
-
-void ForgetLostTerminal() {}
+void ForgetReceiverPort() {}

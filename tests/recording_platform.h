@@ -35,6 +35,10 @@ struct PlatformScript {
   BOOL readResult = TRUE;
   std::vector<ScriptedRead> reads; // taken first, in order, when given
   bool portGone = false;           // ClearCommError fails
+  // A read that delivers nothing succeeds at once (the end of a regular
+  // file, a driver that ignores time-outs) instead of after the total
+  // read time-out, as a port with the core's time-outs does.
+  bool emptyReadsReturnAtOnce = false;
 };
 
 // The platform's clock: GetTickCount reads it, Sleep moves it on.

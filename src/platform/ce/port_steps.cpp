@@ -7,6 +7,9 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
+// CE keeps nothing for the retries but the name in the core's buffer.
+void ForgetReceiverPort() {}
+
 // The DLL imports no GetCommState from COREDLL.dll, so the record starts
 // from fixed values rather than from the port: flow-control limits that suit
 // a driver input buffer of 2 KiB or more: XOFF goes out when 512 bytes of
