@@ -53,6 +53,27 @@ TEST_F(Faults, EachCallOnADeadLineWaitsOutTheTimeOutAtNoCpu) {
   }
 }
 
+// A regular file named as the port: its bytes are the first block, and
+// every call after that, at its end, lasts the whole time-out at no CPU
+// instead of returning at once for a host loop to spin on.
+TEST_F(Faults, AFileNamedAsThePortIsReadOnceThenWaitedOnLikeASilentLine) {
+  const std::string bytes = "$GPGGA,from a file\r\n";
+  WriteWhole(dir.File("x.txt"), bytes);
+  GPSOpen(Utf16(dir.File("x.txt")).c_str());
+  EXPECT_EQ(Capture(), bytes);
+  for (int i = 0; i < 2; ++i) {
+    auto start = Clock::now();
+    double cpu = CpuSeconds();
+    EXPECT_EQ(Capture(), "");
+    double wall = Seconds(Clock::now() - start);
+    double cpuUsed = CpuSeconds() - cpu;
+    std::printf("a read at a file's end: %.3f s wall, %.2f ms CPU\n", wall,
+                cpuUsed * 1e3);
+    EXPECT_GE(wall, 1.99);
+    EXPECT_LT(cpuUsed, 0.02); // a spinning loop uses the whole 2 s
+  }
+}
+
 // Interrupts the process 1000 times a second, with handlers that do not ask
 // for interrupted calls to be restarted.
 class SignalStorm {
@@ -288,6 +309,76 @@ TEST_F(Faults, AForkedChildClosingThePortLeavesTheParentsHold) {
   close(intruder);
   SendAndSettle("$GPGGA,mine\r\n");
   EXPECT_EQ(Capture(), "$GPGGA,mine\r\n");
+}
+
+// The port is the host's controlling terminal and the host runs in a
+// background process group, where setting a terminal raises SIGTTOU and
+// stops the process: the line is still set, the host runs on, and no
+// signal is left pending.
+TEST_F(Faults, ABackgroundHostSetsItsOwnTerminalWithoutBeingStopped) {
+  int status = ExitStatusOf([&] {
+    setsid();
+    int terminal = open(receiver.path().c_str(), O_RDWR); // now controlling
+    ioctl(terminal, TIOCSCTTY, 0);
+    pid_t host = fork();
+    if (host == 0) {
+      setpgid(0, 0); // not the terminal's foreground group
+      GPSOpen(receiver.port().c_str());
+      sigset_t pending;
+      sigpending(&pending);
+      _exit(sigismember(&pending, SIGTTOU) ? 5 : 0);
+    }
+    int hostStatus = -1;
+    waitpid(host, &hostStatus, WUNTRACED);
+    if (WIFSTOPPED(hostStatus)) {
+      kill(host, SIGKILL);
+      waitpid(host, &hostStatus, 0);
+      _exit(6);
+    }
+    _exit(WIFEXITED(hostStatus) ? WEXITSTATUS(hostStatus) : 7);
+  });
+  EXPECT_EQ(status, 0) << "6: stopped, 5: SIGTTOU left pending";
+  termios line = receiver.LineSettings();
+  EXPECT_EQ(cfgetispeed(&line), B4800);
+  EXPECT_EQ(line.c_lflag & ICANON, 0u);
+}
+
+// A host that ends without GPSClose (killed, crashed, or it forgot) leaves
+// nothing on the port that keeps the next host out, even a host without
+// root, which a terminal's exclusive flag would stop. While the first host
+// lives, the port is its own.
+TEST_F(Faults, APortLeftByAHostThatDiedIsTakenByTheNextOne) {
+  ASSERT_EQ(chmod(receiver.path().c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  auto asNobody = [] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(9);
+    }
+  };
+  int holding[2];
+  ASSERT_EQ(pipe(holding), 0);
+  pid_t first = fork();
+  if (first == 0) {
+    asNobody();
+    GPSOpen(receiver.port().c_str());
+    _exit(write(holding[1], "h", 1) == 1 ? (pause(), 0) : 1);
+  }
+  char held;
+  ASSERT_EQ(read(holding[0], &held, 1), 1);
+  SendAndSettle("$GPGGA,next\r\n");
+  auto nextHostCaptures = [&] {
+    return ExitStatusOf([&] {
+      asNobody();
+      GPSOpen(receiver.port().c_str());
+      _exit(Capture("next.nmea") == "$GPGGA,next\r\n" ? 0 : 1);
+    });
+  };
+  EXPECT_EQ(nextHostCaptures(), 1); // refused while the first one holds it
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+  EXPECT_EQ(nextHostCaptures(), 0);
+  close(holding[0]);
+  close(holding[1]);
 }
 
 TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {

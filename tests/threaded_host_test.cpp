@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -174,62 +175,191 @@ TEST_F(ThreadedHost, ClosedStandardStreamsAreNeverTakenByThePort) {
 
 // GPSOpen("gps") in one folder; the host moves to another that has a "gps"
 // of its own, and the receiver is unplugged and plugged in again. The port
-// is taken back under the folder it was named in.
+// is taken back under the folder it was named in, whatever that folder's
+// name: plain, not valid UTF-8, or longer than a wide path buffer holds.
 TEST_F(ThreadedHost, ARelativeNameIsTakenBackWhereItWasNamed) {
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
-  TempDir other;
-  FakeReceiver stranger;
-  ASSERT_EQ(symlink(receiver.path().c_str(), dir.File("gps").c_str()), 0);
-  ASSERT_EQ(symlink(stranger.path().c_str(), other.File("gps").c_str()), 0);
-  ASSERT_EQ(chdir(dir.path().c_str()), 0);
-  GPSOpen(u"gps");
-  ASSERT_EQ(chdir(other.path().c_str()), 0);
+  std::string deep = dir.File("deep");
+  for (int level = 0; level < 8; ++level) {
+    deep += "/" + std::string(200, static_cast<char>('a' + level));
+  }
+  for (const std::string &home :
+       {dir.File("plain"), dir.File("caf\xe9"), deep}) {
+    ASSERT_EQ(RunCommand("mkdir -p '" + home + "' && echo ok"), "ok\n");
+    TempDir other;
+    FakeReceiver first, stranger;
+    std::string link = home + "/gps";
+    ASSERT_EQ(symlink(first.path().c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(stranger.path().c_str(), other.File("gps").c_str()), 0);
+    ASSERT_EQ(chdir(home.c_str()), 0);
+    GPSOpen(u"gps");
+    ASSERT_EQ(chdir(other.path().c_str()), 0);
 
-  receiver.Unplug();
-  EXPECT_EQ(Capture(), "");
-  FakeReceiver replugged;
-  ASSERT_EQ(unlink(dir.File("gps").c_str()), 0);
-  ASSERT_EQ(symlink(replugged.path().c_str(), dir.File("gps").c_str()), 0);
-  Worker worker(dir.File("fix.nmea"));
-  ASSERT_TRUE(replugged.WaitUntilRaw());
-  replugged.Send("$GPGGA,home\r\n");
-  EXPECT_EQ(worker.Join(), "$GPGGA,home\r\n");
-  ExpectUntouched(stranger);
-  ASSERT_EQ(chdir(here), 0);
+    first.Unplug();
+    EXPECT_EQ(Capture(), "");
+    FakeReceiver replugged;
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(replugged.path().c_str(), link.c_str()), 0);
+    Worker worker(dir.File("fix.nmea"));
+    ASSERT_TRUE(replugged.WaitUntilRaw());
+    replugged.Send("$GPGGA,home\r\n");
+    EXPECT_EQ(worker.Join(), "$GPGGA,home\r\n") << home.size() << " bytes";
+    ExpectUntouched(stranger);
+    GPSClose();
+    ASSERT_EQ(chdir(here), 0);
+  }
 }
 
-// The simulator dies and another program gets its pseudo-terminal number
-// behind the user's link: that terminal is never taken. Once the link
-// leads to a new simulator, capture goes on.
-TEST_F(ThreadedHost, AReusedPseudoTerminalNumberIsNeverTakenOver) {
-  std::string link = dir.File("gps");
-  auto gone = std::make_unique<FakeReceiver>();
-  const std::string number = gone->path();
-  ASSERT_EQ(symlink(number.c_str(), link.c_str()), 0);
-  GPSOpen(Utf16(link).c_str());
-  gone->Unplug();
-  EXPECT_EQ(Capture(), "");
-  gone.reset();
-
-  // Terminals opened until one gets the dead one's number.
-  std::vector<std::unique_ptr<FakeReceiver>> others;
-  while (others.size() < 64 &&
-         (others.empty() || others.back()->path() != number)) {
-    others.push_back(std::make_unique<FakeReceiver>());
+// Returns once the change-time clock is clearly past path's change time: a
+// pseudo-terminal's change time runs a few ms behind the clock, and a
+// stranger's terminal comes seconds after a dangling link, not microseconds.
+void AfterTheClockMoved(const std::string &path) {
+  struct stat link;
+  ASSERT_EQ(lstat(path.c_str(), &link), 0);
+  const int64_t madeMs =
+      link.st_ctim.tv_sec * 1000LL + link.st_ctim.tv_nsec / 1000000;
+  for (;;) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    if (now.tv_sec * 1000LL + now.tv_nsec / 1000000 > madeMs + 20) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  ASSERT_EQ(others.back()->path(), number);
-  EXPECT_EQ(Capture(), "");
-  ExpectUntouched(*others.back());
+}
 
-  FakeReceiver next;
-  ASSERT_EQ(unlink(link.c_str()), 0);
-  ASSERT_EQ(symlink(next.path().c_str(), link.c_str()), 0);
-  Worker worker(dir.File("fix.nmea"));
-  ASSERT_TRUE(next.WaitUntilRaw());
-  next.Send("$GPGGA,next\r\n");
-  EXPECT_EQ(worker.Join(), "$GPGGA,next\r\n");
-  ExpectUntouched(*others.back());
+// Opens terminals until one gets number's path; the others stay open.
+std::unique_ptr<FakeReceiver> &
+TerminalNumbered(const std::string &number,
+                 std::vector<std::unique_ptr<FakeReceiver>> &terminals) {
+  while (terminals.size() < 64 &&
+         (terminals.empty() || terminals.back()->path() != number)) {
+    terminals.push_back(std::make_unique<FakeReceiver>());
+  }
+  return terminals.back();
+}
+
+// A pseudo-terminal number is handed to whoever asks next. A retry takes
+// the terminal behind a number only when the host's name clearly leads to
+// it: never through a link older than the terminal, a dangling link, or a
+// number named directly that hung up; at once through a link re-created
+// for a restarted simulator, whatever number it got.
+TEST_F(ThreadedHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
+  enum Story { kStaleLink, kDanglingLink, kNamedDirectly, kRestarted };
+  for (Story story : {kStaleLink, kDanglingLink, kNamedDirectly, kRestarted}) {
+    SCOPED_TRACE(story);
+    std::string link = dir.File("gps" + std::to_string(story));
+    auto gone = std::make_unique<FakeReceiver>();
+    const std::string number = gone->path();
+    if (story == kDanglingLink) {
+      gone.reset(); // the number is free before GPSOpen
+    }
+    ASSERT_EQ(symlink(number.c_str(), link.c_str()), 0);
+    if (story == kDanglingLink) {
+      AfterTheClockMoved(link); // a stranger comes later than the link
+    }
+    GPSOpen(Utf16(story == kNamedDirectly ? number : link).c_str());
+    if (gone) {
+      gone->Unplug();
+      EXPECT_EQ(Capture(), "");
+      gone.reset();
+    }
+    std::vector<std::unique_ptr<FakeReceiver>> others;
+    FakeReceiver &next = *TerminalNumbered(number, others);
+    ASSERT_EQ(next.path(), number);
+    if (story == kRestarted) {
+      ASSERT_EQ(unlink(link.c_str()), 0);
+      ASSERT_EQ(symlink(number.c_str(), link.c_str()), 0);
+      Worker worker(dir.File("fix.nmea"));
+      ASSERT_TRUE(next.WaitUntilRaw());
+      next.Send("$GPGGA,restarted\r\n");
+      EXPECT_EQ(worker.Join(), "$GPGGA,restarted\r\n");
+    } else {
+      EXPECT_EQ(Capture(), "") << "story " << story;
+      ExpectUntouched(next);
+    }
+    GPSClose();
+  }
+}
+
+// Forks while other threads are inside the library: every child's calls
+// complete as in any process, whatever the threads held at the fork.
+TEST_F(ThreadedHost, ChildrenForkedDuringCallsNeverHang) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 2; ++t) {
+    callers.emplace_back([&, t] {
+      std::u16string path = Utf16(dir.File("busy" + std::to_string(t)));
+      while (!stop) {
+        GPSWrite(path.c_str()); // no port: a capture file made and closed
+      }
+    });
+  }
+  const std::u16string childPath = Utf16(dir.File("child"));
+  std::vector<pid_t> children;
+  for (int i = 0; i < 300; ++i) {
+    pid_t child = fork();
+    if (child == 0) {
+      GPSWrite(childPath.c_str());
+      GPSClose();
+      _exit(0);
+    }
+    children.push_back(child);
+  }
+  stop = true;
+  for (std::thread &caller : callers) {
+    caller.join();
+  }
+  // A child that has not ended within 10 s (a few ms each, on a loaded
+  // machine) waits on a lock that will never be released.
+  int stuck = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (pid_t child : children) {
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ++stuck;
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  EXPECT_EQ(stuck, 0) << "of " << children.size();
+}
+
+// Threads opening, capturing and closing at once, one of them pulling and
+// replugging its receiver: after the last GPSClose no descriptor the
+// library opened is left, and the port is free for the next GPSOpen.
+TEST_F(ThreadedHost, RacingOpensAndClosesLeaveNothingOpenAndCloseWins) {
+  FakeReceiver second;
+  const int before = FileRecords();
+  std::atomic<bool> stop{false};
+  auto race = [&](const FakeReceiver &mine) {
+    std::u16string port = mine.port();
+    while (!stop) {
+      GPSOpen(port.c_str());
+      GPSClose();
+      GPSOpen(port.c_str());
+      GPSWrite(nullptr);
+      GPSClose();
+    }
+  };
+  std::thread one(race, std::cref(receiver));
+  std::thread two(race, std::cref(second));
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  stop = true;
+  one.join();
+  two.join();
+  GPSClose();
+  EXPECT_EQ(FileRecords(), before);
+  EXPECT_EQ(DescriptorsOn(receiver.path()), 1); // the receiver's own
+  EXPECT_EQ(DescriptorsOn(second.path()), 1);
+  Open();
+  SendAndSettle("$GPGGA,after\r\n");
+  EXPECT_EQ(Capture(), "$GPGGA,after\r\n");
 }
 
 } // namespace

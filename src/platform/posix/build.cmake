@@ -5,21 +5,22 @@ set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix)
 set(TOLVANE_LIBRARY_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden
     -fno-exceptions -fno-rtti -fno-threadsafe-statics)
 set(TOLVANE_POSIX_LAYER_SOURCES comm_state.cpp handles.cpp names.cpp
-    open_close.cpp full_path.cpp system.cpp read_write.cpp)
+    open_close.cpp system.cpp read_write.cpp)
 list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 
 # The same lists, as full paths, for the tests that build the library into
 # themselves with other compilers (the fuzzers, ThreadSanitizer, the ARM
-# loader).
-set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp)
+# loader): the core, which a recording platform can stand under; the layer's
+# Win32 subset; and the receiver's port steps between them.
+set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp
+    platform/line_steps.cpp)
 list(TRANSFORM TOLVANE_CORE_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
-set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES}
-    ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/platform/line_steps.cpp PARENT_SCOPE)
+set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES} PARENT_SCOPE)
 set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
+set(TOLVANE_POSIX_STEPS_FILE ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
+    PARENT_SCOPE)
 
 add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
-                                   ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
                                    platform/line_steps.cpp)
 target_include_directories(TolvaneGPS_core
   PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
@@ -28,8 +29,10 @@ target_compile_options(TolvaneGPS_core PRIVATE ${TOLVANE_LIBRARY_FLAGS})
 target_link_libraries(TolvaneGPS_core PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
-add_library(TolvaneGPS_platform OBJECT ${TOLVANE_POSIX_LAYER_SOURCES})
-target_include_directories(TolvaneGPS_platform PUBLIC ${TOLVANE_PLATFORM_DIR})
+add_library(TolvaneGPS_platform OBJECT ${TOLVANE_POSIX_LAYER_SOURCES}
+                                       ${TOLVANE_PLATFORM_DIR}/port_steps.cpp)
+target_include_directories(TolvaneGPS_platform PUBLIC ${TOLVANE_PLATFORM_DIR}
+                                                      ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(TolvaneGPS_platform PRIVATE ${TOLVANE_LIBRARY_FLAGS})
 target_link_libraries(TolvaneGPS_platform PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_platform PROPERTIES

@@ -14,7 +14,12 @@
 //   reports success when any part took effect, so the settings are read
 //   back), keeps the device's value, and the call fails; the rest applies.
 //   The modem lines follow the same rule.
+// - tcsetattr from a background process group on the host's controlling
+//   terminal raises SIGTTOU, which stops the host. The settings are made
+//   with SIGTTOU blocked in the calling thread, which lets them through and
+//   leaves no signal behind.
 #include <errno.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -236,9 +241,27 @@ bool ReadDcb(int fd, DCB *dcb) {
   return true;
 }
 
+// SIGTTOU blocked in this thread for the guard's lifetime.
+class TtouHeld {
+public:
+  TtouHeld() {
+    sigset_t ttou;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, &previous_);
+  }
+  ~TtouHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  TtouHeld(const TtouHeld &) = delete;
+  TtouHeld &operator=(const TtouHeld &) = delete;
+
+private:
+  sigset_t previous_;
+};
+
 } // namespace
 
 bool ApplyDcb(int fd, const DCB &dcb) {
+  TtouHeld held;
   termios before;
   if (tcgetattr(fd, &before) != 0) {
     return false;

@@ -20,6 +20,30 @@ struct Entry {
 
 Entry table[kTableSize];
 pthread_mutex_t tableLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_once_t forkHandlersOnce = PTHREAD_ONCE_INIT;
+
+void LockBeforeFork() { pthread_mutex_lock(&tableLock); }
+void UnlockInParent() { pthread_mutex_unlock(&tableLock); }
+
+// The threads that held uses are not in the child: their uses end here, and
+// an entry that was only waiting for them is closed.
+void UnlockInChild() {
+  for (Entry &entry : table) {
+    entry.uses = 0;
+    if (entry.inUse && entry.closing) {
+      CloseDescriptor(&entry.descriptor);
+      entry.inUse = false;
+      entry.closing = false;
+    }
+  }
+  pthread_mutex_unlock(&tableLock);
+}
+
+// Registered at the first use of the lock rather than at load, so that
+// nothing runs when the library is loaded; glibc drops them at dlclose.
+void RegisterForkHandlers() {
+  pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
+}
 
 HANDLE HandleFor(unsigned index) {
   // The low byte is index + 1 (1..16): never 0 and never all ones.
@@ -54,46 +78,48 @@ bool FreeIfDone(Entry *entry, FileRecord *toClose) {
 
 } // namespace
 
-HANDLE AdoptDescriptor(const FileRecord &descriptor) {
-  HANDLE handle = INVALID_HANDLE_VALUE;
+LayerLock::LayerLock() {
+  pthread_once(&forkHandlersOnce, RegisterForkHandlers);
   pthread_mutex_lock(&tableLock);
+}
+
+LayerLock::~LayerLock() { pthread_mutex_unlock(&tableLock); }
+
+HANDLE AdoptDescriptor(const FileRecord &descriptor) {
+  LayerLock lock;
   for (unsigned i = 0; i < kTableSize; ++i) {
     if (!table[i].inUse) {
       table[i].inUse = true;
       table[i].uses = 0;
       table[i].descriptor = descriptor;
       table[i].generation = (table[i].generation + 1) & 0xFFFFFFu;
-      handle = HandleFor(i);
-      break;
+      return HandleFor(i);
     }
   }
-  pthread_mutex_unlock(&tableLock);
-  return handle;
+  return INVALID_HANDLE_VALUE;
 }
 
 FileRecord *BeginUse(HANDLE handle) {
-  pthread_mutex_lock(&tableLock);
+  LayerLock lock;
   Entry *entry = EntryFor(handle);
-  if (entry != nullptr && entry->closing) {
-    entry = nullptr;
+  if (entry == nullptr || entry->closing) {
+    return nullptr;
   }
-  if (entry != nullptr) {
-    ++entry->uses;
-  }
-  pthread_mutex_unlock(&tableLock);
-  return entry == nullptr ? nullptr : &entry->descriptor;
+  ++entry->uses;
+  return &entry->descriptor;
 }
 
 void EndUse(HANDLE handle) {
   FileRecord toClose;
-  pthread_mutex_lock(&tableLock);
-  Entry *entry = EntryFor(handle);
   bool done = false;
-  if (entry != nullptr && entry->uses > 0) {
-    --entry->uses;
-    done = FreeIfDone(entry, &toClose);
+  {
+    LayerLock lock;
+    Entry *entry = EntryFor(handle);
+    if (entry != nullptr && entry->uses > 0) {
+      --entry->uses;
+      done = FreeIfDone(entry, &toClose);
+    }
   }
-  pthread_mutex_unlock(&tableLock);
   if (done) {
     CloseDescriptor(&toClose);
   }
@@ -101,15 +127,17 @@ void EndUse(HANDLE handle) {
 
 bool CloseEntry(HANDLE handle) {
   FileRecord toClose;
-  pthread_mutex_lock(&tableLock);
-  Entry *entry = EntryFor(handle);
-  bool named = entry != nullptr && !entry->closing;
+  bool named = false;
   bool done = false;
-  if (named) {
-    entry->closing = true;
-    done = FreeIfDone(entry, &toClose);
+  {
+    LayerLock lock;
+    Entry *entry = EntryFor(handle);
+    named = entry != nullptr && !entry->closing;
+    if (named) {
+      entry->closing = true;
+      done = FreeIfDone(entry, &toClose);
+    }
   }
-  pthread_mutex_unlock(&tableLock);
   if (done) {
     CloseDescriptor(&toClose);
   }
@@ -117,27 +145,21 @@ bool CloseEntry(HANDLE handle) {
 }
 
 void MarkHungUp(FileRecord *descriptor) {
-  pthread_mutex_lock(&tableLock);
+  LayerLock lock;
   descriptor->hungUp = true;
-  pthread_mutex_unlock(&tableLock);
 }
 
 bool IsHungUp(FileRecord *descriptor) {
-  pthread_mutex_lock(&tableLock);
-  bool hungUp = descriptor->hungUp;
-  pthread_mutex_unlock(&tableLock);
-  return hungUp;
+  LayerLock lock;
+  return descriptor->hungUp;
 }
 
 void SetTimeouts(FileRecord *descriptor, const COMMTIMEOUTS &timeouts) {
-  pthread_mutex_lock(&tableLock);
+  LayerLock lock;
   descriptor->timeouts = timeouts;
-  pthread_mutex_unlock(&tableLock);
 }
 
 COMMTIMEOUTS TimeoutsOf(FileRecord *descriptor) {
-  pthread_mutex_lock(&tableLock);
-  COMMTIMEOUTS timeouts = descriptor->timeouts;
-  pthread_mutex_unlock(&tableLock);
-  return timeouts;
+  LayerLock lock;
+  return descriptor->timeouts;
 }

@@ -12,6 +12,10 @@
 // at once, but the descriptor is closed only when the last use ends, so a
 // read in flight on another thread goes on with its own descriptor and never
 // with a number the host has been given since.
+//
+// The lock is never inherited held: a fork waits until no thread holds it,
+// and the child, whose only thread is the one that forked, ends the uses of
+// threads it does not have, so its own calls complete as in any process.
 #pragma once
 
 #include <sys/types.h>
@@ -21,11 +25,22 @@
 // What the layer knows of one descriptor it opened.
 struct FileRecord {
   int fd;
-  bool isLine;    // not a regular file: a port or a pipe, read with time-outs
-  bool exclusive; // flock and TIOCEXCL to undo on close
-  pid_t holder;   // the process that took them: only it gives them up
-  bool hungUp;    // the line went away: reads fail from now on
+  bool isLine; // not a regular file: a port or a pipe, read with time-outs
+  bool locked; // flock to undo on close
+  bool ttyExclusive;     // TIOCEXCL to undo on close
+  pid_t holder;          // the process that took them: only it gives them up
+  bool hungUp;           // the line went away: reads fail from now on
   COMMTIMEOUTS timeouts; // all zero at open, as on Windows
+};
+
+// The layer's one lock, held for the guard's lifetime. Nothing that can
+// block for long runs under it.
+class LayerLock {
+public:
+  LayerLock();
+  ~LayerLock();
+  LayerLock(const LayerLock &) = delete;
+  LayerLock &operator=(const LayerLock &) = delete;
 };
 
 // Returns the new handle, or INVALID_HANDLE_VALUE when the table is full (the

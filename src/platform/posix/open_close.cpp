@@ -3,11 +3,14 @@
 //
 // Where POSIX differs from Win32:
 // - Share mode 0 on a port is an exclusive flock() (which stops every other
-//   locker, root included, across processes) plus TIOCEXCL on terminals.
-//   Only the process that took the hold gives it up: a forked child that
-//   closes the port it inherited closes its own descriptor and nothing more.
-//   Capture files are not locked: POSIX locks are advisory and a failed lock
-//   would only lose the block.
+//   locker, root included, across processes, and ends with the process
+//   whatever way it ends) plus TIOCEXCL on terminals other than
+//   pseudo-terminals: a pseudo-terminal keeps TIOCEXCL for as long as its
+//   master lives, so a host that died holding it would lock every later
+//   non-root host out. Only the process that took the hold gives it up: a
+//   forked child that closes the port it inherited closes its own descriptor
+//   and nothing more. Capture files are not locked: POSIX locks are advisory
+//   and a failed lock would only lose the block.
 // - Everything is opened non-blocking, so a port without carrier or a FIFO
 //   without a reader fails or returns at once instead of hanging the caller.
 // - Descriptors are close-on-exec, never become a controlling terminal, and
@@ -19,7 +22,6 @@
 //   refused, ERROR_GEN_FAILURE otherwise.
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -36,10 +38,6 @@ namespace {
 
 // Unix 98 pseudo-terminal slaves.
 constexpr unsigned kFirstPtyMajor = 136, kLastPtyMajor = 143;
-
-// The device of the pseudo-terminal that hung up last, 0 for none.
-dev_t lostTerminal;
-pthread_mutex_t lostTerminalLock = PTHREAD_MUTEX_INITIALIZER;
 
 int OpenFlags(DWORD desiredAccess, DWORD creationDisposition) {
   int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -88,19 +86,23 @@ int AboveStandardStreams(int fd) {
   return moved;
 }
 
-bool TakeExclusively(FileRecord *descriptor) {
+bool TakeExclusively(FileRecord *descriptor, bool pseudoTerminal) {
   int fd = descriptor->fd;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     return false;
   }
-  if (isatty(fd) && ioctl(fd, TIOCEXCL) != 0) {
-    int error = errno;
-    flock(fd, LOCK_UN);
-    errno = error;
-    return false;
-  }
-  descriptor->exclusive = true;
+  descriptor->locked = true;
   descriptor->holder = getpid();
+  if (!pseudoTerminal && isatty(fd)) {
+    if (ioctl(fd, TIOCEXCL) != 0) {
+      int error = errno;
+      flock(fd, LOCK_UN);
+      descriptor->locked = false;
+      errno = error;
+      return false;
+    }
+    descriptor->ttyExclusive = true;
+  }
   return true;
 }
 
@@ -109,12 +111,17 @@ HANDLE Refuse(DWORD error) {
   return INVALID_HANDLE_VALUE;
 }
 
+} // namespace
+
+bool SameNode(const struct stat &a, const struct stat &b) {
+  return a.st_rdev == b.st_rdev && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 bool IsPseudoTerminal(const struct stat &status) {
   return S_ISCHR(status.st_mode) && major(status.st_rdev) >= kFirstPtyMajor &&
          major(status.st_rdev) <= kLastPtyMajor;
 }
-
-} // namespace
 
 // The hold goes only from the process that took it, since the lock and
 // TIOCEXCL belong to the device, shared across a fork.
@@ -123,29 +130,27 @@ void CloseDescriptor(FileRecord *descriptor) {
   if (fd < 0) {
     return;
   }
-  if (descriptor->exclusive && descriptor->holder == getpid()) {
-    if (isatty(fd)) {
+  if (descriptor->holder == getpid()) {
+    if (descriptor->ttyExclusive) {
       ioctl(fd, TIOCNXCL);
     }
-    flock(fd, LOCK_UN);
+    if (descriptor->locked) {
+      flock(fd, LOCK_UN);
+    }
   }
-  descriptor->exclusive = false;
+  descriptor->locked = false;
+  descriptor->ttyExclusive = false;
   descriptor->fd = -1;
   // The descriptor is gone whatever close() reports; retrying could close a
   // number another thread has just been given.
   close(fd);
 }
 
-HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
-                   SECURITY_ATTRIBUTES *, DWORD creationDisposition, DWORD,
-                   HANDLE) {
-  char path[kPathBytes];
+HANDLE OpenPath(const char *path, DWORD desiredAccess, DWORD shareMode,
+                DWORD creationDisposition, const struct stat *expected) {
   int flags = OpenFlags(desiredAccess, creationDisposition);
   if (flags == -1) {
     return Refuse(ERROR_INVALID_PARAMETER);
-  }
-  if (!PosixPathFromName(fileName, path, sizeof path)) {
-    return Refuse(ERROR_INVALID_NAME);
   }
   FileRecord descriptor = {};
   descriptor.fd = AboveStandardStreams(open(path, flags, 0666));
@@ -154,16 +159,22 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   }
   // Only something opened for reading needs its kind known: a capture file
   // is never read, and every GPSWrite saves the system call.
-  if (desiredAccess & GENERIC_READ) {
-    struct stat status;
+  struct stat status = {};
+  if ((desiredAccess & GENERIC_READ) || expected != nullptr) {
     if (fstat(descriptor.fd, &status) != 0) {
       close(descriptor.fd);
       return Refuse(ERROR_GEN_FAILURE);
     }
     descriptor.isLine = !S_ISREG(status.st_mode);
   }
+  // The path may have been pointed elsewhere since it was looked at: then
+  // this is not the device that was checked, and it is left as it was.
+  if (expected != nullptr && !SameNode(status, *expected)) {
+    close(descriptor.fd);
+    return Refuse(ERROR_FILE_NOT_FOUND);
+  }
   if (shareMode == 0 && creationDisposition == OPEN_EXISTING &&
-      !TakeExclusively(&descriptor)) {
+      !TakeExclusively(&descriptor, IsPseudoTerminal(status))) {
     DWORD error = ErrorFor(errno);
     close(descriptor.fd);
     return Refuse(error);
@@ -176,38 +187,20 @@ HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
   return handle;
 }
 
+HANDLE CreateFileW(const WCHAR *fileName, DWORD desiredAccess, DWORD shareMode,
+                   SECURITY_ATTRIBUTES *, DWORD creationDisposition, DWORD,
+                   HANDLE) {
+  char path[kPathBytes];
+  if (!PosixPathFromName(fileName, path, sizeof path)) {
+    return Refuse(ERROR_INVALID_NAME);
+  }
+  return OpenPath(path, desiredAccess, shareMode, creationDisposition, nullptr);
+}
+
 BOOL CloseHandle(HANDLE object) {
   if (!CloseEntry(object)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   return TRUE;
-}
-
-void RememberLostTerminal(int fd) {
-  struct stat status;
-  if (fstat(fd, &status) == 0 && IsPseudoTerminal(status)) {
-    pthread_mutex_lock(&lostTerminalLock);
-    lostTerminal = status.st_rdev;
-    pthread_mutex_unlock(&lostTerminalLock);
-  }
-}
-
-bool LeadsToLostTerminal(const WCHAR *name) {
-  char path[kPathBytes];
-  struct stat status;
-  if (!PosixPathFromName(name, path, sizeof path) || stat(path, &status) != 0 ||
-      !IsPseudoTerminal(status)) {
-    return false;
-  }
-  pthread_mutex_lock(&lostTerminalLock);
-  bool lost = status.st_rdev == lostTerminal;
-  pthread_mutex_unlock(&lostTerminalLock);
-  return lost;
-}
-
-void ForgetLostTerminal() {
-  pthread_mutex_lock(&lostTerminalLock);
-  lostTerminal = 0;
-  pthread_mutex_unlock(&lostTerminalLock);
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
-// What a port does beyond a plain descriptor: its line settings, and the
-// pseudo-terminal that hung up last.
+// What a port needs beyond a plain descriptor: its line settings, and the
+// open beneath CreateFileW that the receiver's port steps call with a POSIX
+// path of their own.
 #pragma once
+
+#include <sys/stat.h>
 
 #include "handles.h"
 
@@ -9,6 +12,16 @@
 // is left raw whatever was refused (see comm_state.cpp).
 bool ApplyDcb(int fd, const DCB &dcb);
 
-// Remembers the descriptor's device when it is a pseudo-terminal whose line
-// has hung up (see LeadsToLostTerminal).
-void RememberLostTerminal(int fd);
+// CreateFileW's open of a POSIX path. With expected given, only that device
+// node (the same device, born at the same moment) is taken: anything else
+// now at the path is closed again untouched, with ERROR_FILE_NOT_FOUND.
+HANDLE OpenPath(const char *path, DWORD desiredAccess, DWORD shareMode,
+                DWORD creationDisposition, const struct stat *expected);
+
+// A Unix 98 pseudo-terminal slave. Its node's ctime is the moment the
+// terminal was allocated, and a later terminal under the same number has a
+// later one.
+bool IsPseudoTerminal(const struct stat &status);
+
+// The same device node: the same device, with the same change time.
+bool SameNode(const struct stat &a, const struct stat &b);

@@ -26,7 +26,6 @@
 
 #include "handles.h"
 #include "platform.h"
-#include "ports.h"
 #include "system_clock.h"
 
 namespace {
@@ -99,7 +98,6 @@ BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
     return TRUE;
   }
   MarkHungUp(port);
-  RememberLostTerminal(port->fd);
   SetLastError(ERROR_GEN_FAILURE);
   return FALSE;
 }
