@@ -192,7 +192,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
                             const TempDir &dir, const std::string &label) {
   int calls = 0;
-  auto awayCall = [&] {
+  auto emptyCall = [&](const std::string &what) {
     double cpu = host.CpuSeconds();
     auto start = std::chrono::steady_clock::now();
     std::string name = "away" + std::to_string(++calls);
@@ -207,9 +207,10 @@ void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
     int opens = 30;
     std::sscanf(counts.c_str(), "opens %d", &opens);
     EXPECT_LE(opens, 30);
-    std::printf("%s, port away: a call takes %.2f s and %.0f ms CPU; %s\n",
-                label.c_str(), wall, cpu * 1000, counts.c_str());
+    std::printf("%s, %s: a call takes %.2f s and %.0f ms CPU; %s\n",
+                label.c_str(), what.c_str(), wall, cpu * 1000, counts.c_str());
   };
+  auto awayCall = [&] { emptyCall("port away"); };
   // The block goes out once the port is open and raw again, and must be
   // captured within two calls.
   auto sendThenCapture = [&](const std::string &block) {
@@ -241,6 +242,14 @@ void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
   // A line error fails one read: the port stays.
   EXPECT_EQ(host.Ask("e"), "line error");
   EXPECT_EQ(sendThenCapture("$GPRMC,1\r\n"), "$GPRMC,1\r\n");
+  EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
+
+  // Reads that come back empty at once, as at the end of a regular file:
+  // the call still lasts the time-out, at no CPU, and the port stays.
+  EXPECT_EQ(host.Ask("n"), "empty reads");
+  emptyCall("reads empty at once");
+  EXPECT_EQ(host.Ask("p"), "plugged");
+  EXPECT_EQ(sendThenCapture("$GPVTG\r\n"), "$GPVTG\r\n");
   EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
 
   // Closed and opened at once: where the platform holds the port a while

@@ -60,8 +60,9 @@ private:
 
 // A host of a DLL whose port calls go through the stand-ins of
 // unplugged_port.h, answering o (GPSOpen), w NAME (GPSWrite of dir/NAME),
-// c (GPSClose) and the stand-ins' u, p, e and s. The story: a receiver
-// absent at GPSOpen and plugged in later, a line error, a port closed and
+// c (GPSClose) and the stand-ins' u, p, e, n and s. The story: a receiver
+// absent at GPSOpen and plugged in later, a line error, reads that come back
+// empty at once, a port closed and
 // opened again at once, then one pulled for two calls and plugged back. No
 // call spins or returns early, the dead handle is closed before the port is
 // opened again, the line is set again, and each block comes back whole

@@ -10,6 +10,9 @@
  *   (p). A reopen while a dead handle is still open fails the run, since on
  *   Windows it would be shadowed by the old handle.
  * - a line error (e): the next read fails once; ClearCommError succeeds.
+ * - empty reads (n): reads of the port succeed at once with no byte, as at
+ *   the end of a regular file or from a driver that ignores the time-outs,
+ *   until the port is plugged (p) again.
  * - held after close: opens fail with ERROR_ACCESS_DENIED for heldAfterCloseMs
  *   after the port's handle was closed (CE keeps a port about 2 s).
  *
@@ -36,7 +39,7 @@ static const DWORD *deadReadErrors; /* what a dead handle's reads fail with */
 static int deadReadErrorCount;
 static DCB lastSettings; /* the last record SetCommState got */
 
-static int plugged = 1, lineErrorNext = 0, deadReads = 0;
+static int plugged = 1, lineErrorNext = 0, deadReads = 0, emptyReads = 0;
 static unsigned pulls = 0;
 static DWORD portClosedAt;
 static int portEverClosed = 0;
@@ -141,6 +144,10 @@ static BOOL WINAPI StandInReadFile(HANDLE file, void *buffer, DWORD count,
     SetLastError(1117); /* ERROR_IO_DEVICE, as an overrun reports */
     return FALSE;
   }
+  if (emptyReads && PortOf(file) != NULL) {
+    *got = 0;
+    return TRUE;
+  }
   return RealReadFile(file, buffer, count, got, overlapped);
 }
 
@@ -153,18 +160,23 @@ static BOOL WINAPI StandInClearCommError(HANDLE file, DWORD *errors,
   return RealClearCommError(file, errors, status);
 }
 
-/* Plays u, p, e and s; returns the answer line, or NULL for any other
+/* Plays u, p, e, n and s; returns the answer line, or NULL for any other
  * command. */
 static const char *StandInCommand(const char *command) {
   static char answer[64];
   if (strcmp(command, "u") == 0 || strcmp(command, "p") == 0) {
     plugged = command[0] == 'p';
     pulls += !plugged;
+    emptyReads = 0;
     return plugged ? "plugged" : "unplugged";
   }
   if (strcmp(command, "e") == 0) {
     lineErrorNext = 1;
     return "line error";
+  }
+  if (strcmp(command, "n") == 0) {
+    emptyReads = 1;
+    return "empty reads";
   }
   if (strcmp(command, "s") == 0) {
     snprintf(answer, sizeof answer, "opens %d settings %d closes %d", opens,

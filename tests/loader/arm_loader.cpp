@@ -14,6 +14,7 @@
 //   u, p       unplugs the port (a card pulled, a suspend) and plugs it
 //              back; prints "unplugged" or "plugged"
 //   e          the next read of the port meets a line error
+//   n          reads of the port come back empty at once until the next p
 //   s          prints "opens N settings N closes N": the port opens tried,
 //              settings applied and port handles closed since the last s
 //

@@ -9,7 +9,8 @@
  *   o                       GPSOpen(COMn); prints "opened"
  *   w NAME                  GPSWrite(DIR\NAME); prints "wrote NAME"
  *   c                       GPSClose; prints "closed"
- *   u, p, e, s              the stand-ins' pull, plug, line error, counts
+ *   u, p, e, n, s           the stand-ins' pull, plug, line error, empty
+ *                           reads, counts
  *
  * "FAIL what" and exit status 1 report a fault. */
 #include <stdio.h>
