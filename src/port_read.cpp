@@ -66,10 +66,18 @@ DWORD ReadBlockFromPort() {
           return count;
         }
       } else if (got == 0) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed < kReadTotalMs) {
-          Sleep(Shorter(kReopenIntervalMs, kReadTotalMs - elapsed));
+        // Another read is started only with a retry interval to spare: one
+        // that waited out nearly the whole time-out (a clock that reads a
+        // little short) must not begin a second full wait.
+        const DWORD left =
+            kReadTotalMs - Shorter(GetTickCount() - start, kReadTotalMs);
+        if (left <= kReopenIntervalMs) {
+          if (left > 0) {
+            Sleep(left);
+          }
+          return count;
         }
+        Sleep(kReopenIntervalMs);
       }
     }
     const DWORD elapsed = GetTickCount() - start;
