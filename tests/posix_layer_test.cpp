@@ -79,6 +79,19 @@ TEST(Names, Utf16BecomesUtf8AndMalformedOrOversizedNamesAreRefused) {
   EXPECT_EQ(PathFor(std::u16string(kPathBytes, u'a')), "<refused>");
 }
 
+// The way back, for the tools' command lines: strict, so that no malformed
+// byte sequence becomes some other name.
+TEST(Names, OnlyWellFormedUtf8BecomesUtf16) {
+  EXPECT_EQ(Utf16("/tmp/\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e"),
+            u"/tmp/\u00e9\u20ac\U0001D11E");
+  EXPECT_EQ(Utf16("\xf4\x8f\xbf\xbf"), u"\U0010FFFF");
+  for (const char *malformed :
+       {"n\xc0\x80z", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+        "caf\xe9", "\xc3", "\x80", "\xf8\x88\x80\x80\x80"}) {
+    EXPECT_EQ(Utf16(malformed), u"") << malformed;
+  }
+}
+
 TEST(Handles, OnlyHandlesTheLayerGaveOutAreHonoured) {
   TempDir dir;
   for (HANDLE foreign :
