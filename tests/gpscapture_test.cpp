@@ -404,4 +404,22 @@ TEST(ToolManuals, TheHelpAndTheManualPageNameTheSameOptions) {
   }
 }
 
+// The library page's example says it needs C11: it builds with it, and
+// not with C99.
+TEST(ToolManuals, TheLibraryPagesExampleBuildsAsC11) {
+  std::string page = ReadWhole(std::string(TOLVANE_MAN_DIR) + "/TolvaneGPS.3");
+  size_t begin = page.find(".EX\n", page.find(".SH EXAMPLES")) + 4;
+  TempDir dir;
+  WriteWhole(dir.File("host.c"), page.substr(begin, page.find(".EE") - begin));
+  for (const char *standard : {"c99", "c11"}) {
+    int status = -1;
+    std::string output = RunCommand(
+        std::string("cc -fsyntax-only -Wall -Wextra -Wpedantic -Werror -std=") +
+            standard + " -I" + TOLVANE_MAN_DIR + "/../include " +
+            dir.File("host.c") + " 2>&1",
+        &status);
+    EXPECT_EQ(status == 0, standard == std::string("c11")) << output;
+  }
+}
+
 } // namespace
