@@ -7,6 +7,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <regex>
+#include <set>
 #include <string>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -128,16 +130,22 @@ TEST(Gpscapture, BadArgumentsAndOutputsAreRefusedUpFront) {
       {"--bogus", "unknown option --bogus"},
       {"--blocks=abc", "--blocks needs a whole number above 0, not 'abc'"},
       {"--out a.nmea --keep b", "--out and --keep are alternatives"},
+      {"--rate 7", "--rate needs a serial line speed from 50 to 921600"},
+      {"--rate 9601", "not '9601'"},
   };
   for (const auto &[arguments, message] : kUsage) {
     int status = -1;
     std::string output = RunCapture(arguments, &status);
     EXPECT_EQ(status, 2) << arguments;
+    // The problem, then one line instead of the whole usage.
+    EXPECT_EQ(output.substr(output.find('\n') + 1),
+              "Try 'gpscapture --help' for more information.\n");
     EXPECT_NE(output.find(message), std::string::npos) << output;
-    EXPECT_NE(output.find("usage: gpscapture"), std::string::npos) << output;
   }
+  // The slowest and the fastest line pass the options, to the output check.
   const std::pair<std::string, std::string> kOutput[] = {
-      {"--out " + dir.File("missing/fix.nmea"), "no folder "},
+      {"--rate 50 --out " + dir.File("missing/fix.nmea"), "no folder "},
+      {"--rate 921600 --out " + dir.File("missing/fix.nmea"), "no folder "},
       {"--out " + dir.path(), " is not a regular file"},
       {"--keep " + dir.File("file"), " is not a folder"},
   };
@@ -153,6 +161,28 @@ TEST(Gpscapture, BadArgumentsAndOutputsAreRefusedUpFront) {
   std::string help = RunCapture("--help", &status);
   EXPECT_NE(help.find("runs until Ctrl-C"), std::string::npos);
   EXPECT_NE(help.find("Exit status: 0 done"), std::string::npos);
+}
+
+// dlopen searches the library path for a name without a slash; the tool
+// loads a file of that name from the current folder instead.
+TEST(Gpscapture, ALibraryNamedWithoutAFolderIsLoadedFromHere) {
+  TempDir dir;
+  WriteWhole(dir.File("lib.so"), ReadWhole(TOLVANE_LIBRARY_FILE));
+  WriteWhole(dir.File("regular.txt"), "not a library");
+  const std::pair<std::string, std::string> kCases[] = {
+      {"lib.so", "block 1: "},
+      {"regular.txt", "cannot load ./regular.txt: "},
+      {"absent.so", "cannot load absent.so: "},
+  };
+  for (const auto &[library, message] : kCases) {
+    int status = -1;
+    std::string output = RunCommand(
+        "cd " + dir.path() + " && " + kCapture +
+            " --rate 0 --blocks 1 --quiet --library " + library + " 2>&1",
+        &status);
+    EXPECT_EQ(status, library == "lib.so" ? 0 : 5) << output;
+    EXPECT_NE(output.find(message), std::string::npos) << output;
+  }
 }
 
 // gpscapture running on a port of the test's, its stderr read line by line.
@@ -246,8 +276,9 @@ TEST(Gpscapture, CtrlCEndsItWithinTheReadTimeOutAndTwiceAtOnce) {
     RunningCapture capture("--port " + receiver.path() + " --out " +
                            dir.File("fix.nmea"));
     ASSERT_TRUE(receiver.WaitUntilRaw());
-    receiver.Send("$GPGGA,one\r\n");
-    EXPECT_EQ(capture.NextLine().rfind("block 1: ", 0), 0u);
+    receiver.Send("$");
+    EXPECT_EQ(capture.NextLine(), "block 1: 1 byte, 0 sentences, 0 checksum "
+                                  "failures, fix - at -\n");
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < presses; ++i) {
       capture.Signal(SIGINT);
@@ -265,7 +296,9 @@ TEST(GpsSim, BadArgumentsAndAMissingReplayFileAreNamed) {
   const std::pair<std::string, std::string> kBad[] = {
       {"--epochs abc", "--epochs needs a whole number above 0, not 'abc'"},
       {"--epochs -3", "not '-3'"},
-      {"--rate fast", "--rate needs a whole number, not 'fast'"},
+      {"--rate fast", "--rate needs a serial line speed from 50 to 921600"},
+      {"--rate 7", "not '7'"},
+      {"--wait 0", "--wait needs a whole number above 0, not '0'"},
       {"--bogus", "unknown option --bogus"},
   };
   for (const auto &[arguments, message] : kBad) {
@@ -273,14 +306,34 @@ TEST(GpsSim, BadArgumentsAndAMissingReplayFileAreNamed) {
     std::string output =
         RunCommand(std::string(GPS_SIM) + " " + arguments + " 2>&1", &status);
     EXPECT_EQ(status, 2) << arguments;
+    EXPECT_EQ(output.substr(output.find('\n') + 1),
+              "Try 'gps-sim --help' for more information.\n");
     EXPECT_NE(output.find(message), std::string::npos) << output;
   }
+  // The slowest line and the shortest wait pass the options.
+  for (const char *arguments : {"--rate 50", "--wait 1"}) {
+    int status = 0;
+    std::string output = RunCommand(std::string(GPS_SIM) + " " + arguments +
+                                        " --replay /no/such.nmea 2>&1",
+                                    &status);
+    EXPECT_EQ(status, 1) << arguments;
+    EXPECT_NE(output.find("cannot read /no/such.nmea"), std::string::npos)
+        << output;
+  }
+}
+
+// Started by a script whose host never came, it ends on its own; a host that
+// comes is the test below.
+TEST(GpsSim, NoHostWithinTheWaitEndsIt) {
   int status = 0;
-  std::string output = RunCommand(
-      std::string(GPS_SIM) + " --replay /no/such.nmea 2>&1", &status);
-  EXPECT_EQ(status, 1);
-  EXPECT_NE(output.find("cannot read /no/such.nmea"), std::string::npos)
+  auto start = std::chrono::steady_clock::now();
+  std::string output =
+      RunCommand(std::string(GPS_SIM) + " --wait 1 --epochs 1 2>&1", &status);
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_NE(output.find(" and made it raw within 1 s"), std::string::npos)
       << output;
+  EXPECT_LT(took.count(), 10.0); // it used to wait for ever
 }
 
 // A host that reads a little and stops: gps-sim --epochs ends all the same,
@@ -319,6 +372,54 @@ TEST(Gpscapture, ASilentPortIsReportedAfterTheFirstBlock) {
                         " in 2 s: is the receiver connected"),
             std::string::npos)
       << output;
+}
+
+// Every "--word" a text names, troff's "\-" read as "-".
+std::set<std::string> OptionsIn(std::string text) {
+  for (size_t at; (at = text.find("\\-")) != std::string::npos;) {
+    text.erase(at, 1);
+  }
+  const std::regex option("--[a-z][a-z-]*");
+  std::set<std::string> options;
+  for (std::sregex_iterator it(text.begin(), text.end(), option), end;
+       it != end; ++it) {
+    options.insert(it->str());
+  }
+  return options;
+}
+
+TEST(ToolManuals, TheHelpAndTheManualPageNameTheSameOptions) {
+  const std::pair<std::string, std::string> kTools[] = {
+      {GPSCAPTURE, "gpscapture.1"}, {GPS_SIM, "gps-sim.1"}};
+  for (const auto &[tool, page] : kTools) {
+    std::string manual = ReadWhole(std::string(TOLVANE_MAN_DIR) + "/" + page);
+    // From the synopsis to the options' end: the examples may run another
+    // tool.
+    size_t begin = manual.find(".SH SYNOPSIS");
+    size_t end = manual.find(".SH EXIT STATUS");
+    ASSERT_LT(begin, end) << page;
+    std::set<std::string> help = OptionsIn(RunCommand(tool + " --help"));
+    EXPECT_GE(help.size(), 8u) << tool;
+    EXPECT_EQ(help, OptionsIn(manual.substr(begin, end - begin))) << page;
+  }
+}
+
+// The library page's example says it needs C11: it builds with it, and
+// not with C99.
+TEST(ToolManuals, TheLibraryPagesExampleBuildsAsC11) {
+  std::string page = ReadWhole(std::string(TOLVANE_MAN_DIR) + "/TolvaneGPS.3");
+  size_t begin = page.find(".EX\n", page.find(".SH EXAMPLES")) + 4;
+  TempDir dir;
+  WriteWhole(dir.File("host.c"), page.substr(begin, page.find(".EE") - begin));
+  for (const char *standard : {"c99", "c11"}) {
+    int status = -1;
+    std::string output = RunCommand(
+        std::string("cc -fsyntax-only -Wall -Wextra -Wpedantic -Werror -std=") +
+            standard + " -I" + TOLVANE_MAN_DIR + "/../include " +
+            dir.File("host.c") + " 2>&1",
+        &status);
+    EXPECT_EQ(status == 0, standard == std::string("c11")) << output;
+  }
 }
 
 } // namespace

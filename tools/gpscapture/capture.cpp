@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "file_bytes.h"
 #include "read_timeouts.h"
 #include "receiver/nmea.h"
@@ -120,13 +121,15 @@ int Capture(const Library &library, const Settings &settings,
     unfinished = gpssim::ReadSentences(unfinished + bytes, &reading);
     // A block without a fix of its own shows none, not the last one's.
     const bool fixed = reading.fixes > before.fixes;
-    std::fprintf(stderr,
-                 "block %ld: %zu bytes, %ld sentences, %ld checksum failures, "
-                 "fix %s at %s\n",
-                 block, bytes.size(), reading.sentences - before.sentences,
-                 reading.checksumFailures - before.checksumFailures,
-                 fixed ? reading.fixTime.c_str() : "-",
-                 fixed ? reading.position.c_str() : "-");
+    std::fprintf(
+        stderr, "block %ld: %s, %s, %s, fix %s at %s\n", block,
+        Counted(static_cast<long long>(bytes.size()), "byte").c_str(),
+        Counted(reading.sentences - before.sentences, "sentence").c_str(),
+        Counted(reading.checksumFailures - before.checksumFailures,
+                "checksum failure")
+            .c_str(),
+        fixed ? reading.fixTime.c_str() : "-",
+        fixed ? reading.position.c_str() : "-");
   }
   library.close();
   return stopSignal != 0 ? 128 + stopSignal : status;

@@ -3,6 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
+
+#include "command_line.h"
+#include "receiver/simulator.h"
 
 extern const char kUsage[] =
     "usage: gpscapture [--port NAME] [--out PATH | --keep DIR] [--blocks N]\n"
@@ -15,6 +19,8 @@ extern const char kUsage[] =
     "--blocks or --seconds it runs until Ctrl-C. When the receiver goes\n"
     "quiet it says so once and waits for it to come back.\n"
     "\n"
+    "A value may also follow an equals sign: --port=/dev/ttyUSB0.\n"
+    "\n"
     "  --port NAME     the receiver's port: /dev/ttyUSB0, "
     "/dev/serial/by-id/...,\n"
     "                  or COM1..COM256 for /dev/ttyS0..255. Without it, a\n"
@@ -24,10 +30,15 @@ extern const char kUsage[] =
     "  --keep DIR      keep every block as DIR/block-000001.nmea and so on\n"
     "  --blocks N      stop after N blocks with data\n"
     "  --seconds S     stop after S seconds\n"
-    "  --rate BAUD     the simulated receiver's line speed (default 4800;\n"
-    "                  0 sends as fast as the port takes it)\n"
+    "  --rate BAUD     the simulated receiver's line speed (default 4800):\n"
+    "                  a standard one from 50 to 921600; 0 sends as fast as\n"
+    "                  the port takes it\n"
     "  --quiet         do not copy the NMEA to stdout\n"
-    "  --library FILE  the library to load (default: libTolvaneGPS.so.1)\n"
+    "  --library FILE  the library to load (default: libTolvaneGPS.so.1, from\n"
+    "                  where the loader searches); a name without a slash\n"
+    "                  that is a file here is loaded from here\n"
+    "  --help          print this and exit\n"
+    "  --version       print the version and exit\n"
     "\n"
     "Exit status: 0 done; 1 no data in the first block; 2 usage error;\n"
     "3 the capture file or folder cannot be written; 4 the port cannot be\n"
@@ -35,8 +46,8 @@ extern const char kUsage[] =
 
 namespace {
 
-bool UsageError(const std::string &message) {
-  std::fprintf(stderr, "gpscapture: %s\n\n%s", message.c_str(), kUsage);
+bool UsageError(const std::string &problem) {
+  PrintUsageError("gpscapture", problem);
   return false;
 }
 
@@ -129,10 +140,16 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
                           "'");
       }
     } else if (flag == "--rate") {
-      if (!ParseCount(value, &count)) {
-        return UsageError("--rate needs a whole number, not '" + value + "'");
+      if (!ParseCount(value, &count) || !gpssim::IsPacingRate(count)) {
+        return UsageError("--rate needs " + gpssim::PacingRates() + ", not '" +
+                          value + "'");
       }
       settings->baud = static_cast<unsigned>(count);
+    } else if (value.find('/') == std::string::npos &&
+               access(value.c_str(), F_OK) == 0) {
+      // dlopen searches the library path for a name without a slash; a
+      // person naming a file that is right here means that file.
+      settings->library = "./" + value;
     } else {
       settings->library = value;
     }

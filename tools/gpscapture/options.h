@@ -27,6 +27,6 @@ struct Settings {
 
 extern const char kUsage[];
 
-// Fills settings from the command line; prints the problem and the usage
-// and returns false on a usage error. --help and --version exit here.
+// Fills settings from the command line; prints the problem and returns false
+// on a usage error. --help and --version exit here.
 bool ParseArguments(int argc, char **argv, Settings *settings);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "line_speeds.h"
 #include "nmea.h"
 
 namespace gpssim {
@@ -136,6 +138,21 @@ void EmitPattern(PacedLine &line, const Options &options) {
 
 } // namespace
 
+bool IsPacingRate(unsigned long long baud) {
+  for (const LineSpeed &speed : kLineSpeeds) {
+    if (speed.baud == baud) {
+      return true;
+    }
+  }
+  return baud == 0;
+}
+
+std::string PacingRates() {
+  return "a serial line speed from " + std::to_string(kLineSpeeds[0].baud) +
+         " to " + std::to_string(std::end(kLineSpeeds)[-1].baud) +
+         ", such as 4800 or 9600, or 0 for unpaced";
+}
+
 char PatternByte(long long i) {
   static const char *const kValues = [] {
     static char values[254];
@@ -192,9 +209,13 @@ void PseudoTerminal::Hangup() {
   }
 }
 
-bool WaitForRawLine(int master, const std::atomic<bool> &stop) {
+bool WaitForRawLine(int master, const std::atomic<bool> &stop,
+                    std::chrono::seconds patience) {
+  const auto start = Clock::now();
   termios line;
-  while (!stop) {
+  // Whole seconds, so that no patience overflows the clock's ticks.
+  while (!stop && std::chrono::duration_cast<std::chrono::seconds>(
+                      Clock::now() - start) < patience) {
     if (tcgetattr(master, &line) == 0 && (line.c_lflag & ICANON) == 0) {
       return true;
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,13 @@ struct Options {
   long long patternBytes = -1; // send this many raw pattern bytes instead
   uint32_t seed = 1;
 };
+
+// A rate to pace at: 0 (unpaced) or a speed a serial line runs at. Any other
+// rate would not be a line a host could meet: at 7 baud a host's read gets
+// one byte a block.
+bool IsPacingRate(unsigned long long baud);
+// What IsPacingRate takes, for a person: "a serial line speed from 50 to ...".
+std::string PacingRates();
 
 // Byte i of the raw pattern: every value but XON (0x11) and XOFF (0x13),
 // which a line with XON/XOFF consumes.
@@ -45,8 +53,11 @@ private:
 };
 
 // Waits until a host has opened the slave and made it raw: bytes sent before
-// that would be changed by the terminal's line editing. False if stop is set.
-bool WaitForRawLine(int master, const std::atomic<bool> &stop);
+// that would be changed by the terminal's line editing. False if stop is set
+// or no host has come within patience.
+bool WaitForRawLine(
+    int master, const std::atomic<bool> &stop,
+    std::chrono::seconds patience = std::chrono::seconds::max());
 
 // Sends what options describe into fd, paced at the line speed, until done,
 // stop is set or the line fails. Returns the bytes sent.

@@ -24,29 +24,11 @@
 #include <termios.h>
 
 #include "handles.h"
+#include "line_speeds.h"
 #include "platform.h"
 #include "ports.h"
 
 namespace {
-
-struct Speed {
-  DWORD baud;
-  speed_t code;
-};
-
-constexpr Speed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},     {134, B134},
-    {150, B150},       {200, B200},       {300, B300},     {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},   {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
-    {115200, B115200}, {230400, B230400},
-#ifdef B460800
-    {460800, B460800},
-#endif
-#ifdef B921600
-    {921600, B921600},
-#endif
-};
 
 #ifndef CMSPAR
 #define CMSPAR 0
@@ -71,7 +53,7 @@ constexpr tcflag_t kLineControl = CSIZE | PARENB | PARODD | CSTOPB | CMSPAR |
                                   CRTSCTS | HUPCL | CLOCAL | CREAD;
 
 bool SpeedCode(DWORD baud, speed_t *code) {
-  for (const Speed &speed : kSpeeds) {
+  for (const LineSpeed &speed : kLineSpeeds) {
     if (speed.baud == baud) {
       *code = speed.code;
       return true;
@@ -81,7 +63,7 @@ bool SpeedCode(DWORD baud, speed_t *code) {
 }
 
 DWORD BaudOf(speed_t code) {
-  for (const Speed &speed : kSpeeds) {
+  for (const LineSpeed &speed : kLineSpeeds) {
     if (speed.code == code) {
       return speed.baud;
     }
