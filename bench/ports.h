@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include "TolvaneGPS.h"
+#include "constants.h"
+#include "line_speeds.h"
 #include "receiver/simulator.h"
 #include "utf16.h"
 
@@ -36,8 +38,7 @@ public:
 };
 
 // The same work by hand: a raw, non-blocking port with the same settings and
-// the same read time-outs (100 ms quiet gap, 2000 ms in all), then open,
-// write and close of the capture file.
+// the same read time-outs, then open, write and close of the capture file.
 class RawPort {
 public:
   RawPort() {
@@ -45,7 +46,11 @@ public:
     termios settings;
     tcgetattr(fd_, &settings);
     cfmakeraw(&settings);
-    cfsetspeed(&settings, B4800);
+    for (const LineSpeed &speed : kLineSpeeds) {
+      if (speed.baud == kReceiverBaud) {
+        cfsetspeed(&settings, speed.code);
+      }
+    }
     settings.c_iflag |= IXON | IXOFF;
     settings.c_cflag |= CLOCAL | CREAD;
     tcsetattr(fd_, TCSANOW, &settings);
@@ -67,12 +72,13 @@ public:
 
 private:
   size_t Read() {
-    auto end = Clock::now() + std::chrono::milliseconds(2000);
+    auto end = Clock::now() + std::chrono::milliseconds(kReadTotalMs);
     size_t count = 0;
     while (count < sizeof buffer_) {
       auto deadline = end;
       if (count > 0) {
-        deadline = std::min(deadline, last_ + std::chrono::milliseconds(100));
+        deadline = std::min(deadline,
+                            last_ + std::chrono::milliseconds(kReadIntervalMs));
       }
       auto left =
           std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -94,7 +100,7 @@ private:
   }
 
   int fd_;
-  char buffer_[5000];
+  char buffer_[kTransferBufferBytes];
   Clock::time_point last_;
 };
 

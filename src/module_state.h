@@ -2,12 +2,7 @@
 // The state the three calls share: one of each per process, zero at load.
 #pragma once
 
-#include <stddef.h>
-
-#include "platform.h"
-
-constexpr DWORD kTransferBufferBytes = 5000;
-constexpr size_t kPortNameUnits = 100;
+#include "constants.h"
 
 // Filled from its start by each port read; only the bytes of the last read are
 // ever written out.

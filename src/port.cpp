@@ -5,24 +5,41 @@
 #include "TolvaneGPS.h"
 #include "module_state.h"
 #include "port_steps.h"
-#include "wide_copy.h"
 
 namespace {
 
-// 4800 8N1 with XON/XOFF both ways, no hardware flow control, DTR and RTS
-// held off, and the usual start and stop characters: a port left with other
-// ones would swallow receiver bytes, or refuse XON/XOFF when they are equal.
-// Binary mode is the only one Win32 drivers take, and one overrun must not
-// stop every later read until someone clears it, so fBinary is always set
-// and fAbortOnError always cleared. Every other field is the platform's
-// starting value.
+// Copies the zero-terminated name at source, terminator included, into
+// destination, which holds destinationUnits units. Reads at most that many
+// units of source and never writes past the end. A null source, or one whose
+// terminator does not fit, leaves destination empty and returns false.
+bool CopyWideBounded(WCHAR *destination, size_t destinationUnits,
+                     const WCHAR *source) {
+  if (source != nullptr) {
+    for (size_t i = 0; i < destinationUnits; ++i) {
+      destination[i] = source[i];
+      if (source[i] == 0) {
+        return true;
+      }
+    }
+  }
+  destination[0] = 0;
+  return false;
+}
+
+// The receiver's line (constants.h): XON/XOFF both ways, no hardware flow
+// control, DTR and RTS held off, and the usual start and stop characters: a
+// port left with other ones would swallow receiver bytes, or refuse XON/XOFF
+// when they are equal. Binary mode is the only one Win32 drivers take, and one
+// overrun must not stop every later read until someone clears it, so fBinary is
+// always set and fAbortOnError always cleared. Every other field is the
+// platform's starting value.
 void ApplyReceiverLineSettings(HANDLE port) {
   DCB dcb = {};
   ReadStartingLineSettings(port, &dcb);
   dcb.DCBlength = sizeof(DCB);
-  dcb.BaudRate = 4800;
+  dcb.BaudRate = kReceiverBaud;
   dcb.fBinary = 1;
-  dcb.ByteSize = 8;
+  dcb.ByteSize = kReceiverByteSize;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
   dcb.fOutxCtsFlow = 0;
@@ -32,8 +49,8 @@ void ApplyReceiverLineSettings(HANDLE port) {
   dcb.fOutX = 1;
   dcb.fInX = 1;
   dcb.fAbortOnError = 0;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
+  dcb.XonChar = kXonChar;
+  dcb.XoffChar = kXoffChar;
   SetCommState(port, &dcb);
   SetReceiverReadTimeouts(port);
 }

@@ -22,11 +22,8 @@
 // is tried again every kReopenIntervalMs until the time-out has passed, so a
 // call that reads no byte always lasts the whole read time-out and a host's
 // loop never spins.
-#include "port_read.h"
-
 #include "module_state.h"
 #include "port.h"
-#include "read_timeouts.h"
 
 namespace {
 

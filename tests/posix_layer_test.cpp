@@ -10,7 +10,7 @@
 
 #include "names.h"
 #include "platform.h"
-#include "read_timeouts.h"
+#include "constants.h"
 #include "test_support.h"
 
 namespace {

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "../../src/platform/ce/coredll_imports.h"
-#include "../../src/read_timeouts.h"
+#include "../../src/constants.h"
 #include "platform.h"
 #include "utf16.h"
 

@@ -10,7 +10,7 @@
 
 #include "command_line.h"
 #include "file_bytes.h"
-#include "read_timeouts.h"
+#include "constants.h"
 #include "receiver/nmea.h"
 #include "utf16.h"
 

@@ -4,8 +4,8 @@
 set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix)
 set(TOLVANE_LIBRARY_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden
     -fno-exceptions -fno-rtti -fno-threadsafe-statics)
-set(TOLVANE_POSIX_LAYER_SOURCES comm_state.cpp handles.cpp names.cpp
-    open_close.cpp system.cpp read_write.cpp)
+set(TOLVANE_POSIX_LAYER_SOURCES comm_state.cpp termios_dcb.cpp handles.cpp
+    names.cpp open_close.cpp system.cpp read_write.cpp)
 list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 
 # The same lists, as full paths, for the tests that build the library into
@@ -13,7 +13,7 @@ list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 # loader): the core, which a recording platform can stand under; the layer's
 # Win32 subset; and the receiver's port steps between them.
 set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp
-    platform/line_steps.cpp)
+    platform/shared_port_steps.cpp)
 list(TRANSFORM TOLVANE_CORE_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES} PARENT_SCOPE)
 set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
@@ -21,7 +21,7 @@ set(TOLVANE_POSIX_STEPS_FILE ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
     PARENT_SCOPE)
 
 add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
-                                   platform/line_steps.cpp)
+                                   platform/shared_port_steps.cpp)
 target_include_directories(TolvaneGPS_core
   PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
          ${TOLVANE_PLATFORM_DIR})

@@ -52,6 +52,26 @@ HANDLE AdoptDescriptor(const FileRecord &descriptor);
 FileRecord *BeginUse(HANDLE handle);
 void EndUse(HANDLE handle);
 
+// One use of a handle's entry, held for the guard's lifetime; record() is
+// null when the handle names no entry or its entry is closing.
+class HandleUse {
+public:
+  explicit HandleUse(HANDLE handle)
+      : handle_(handle), record_(BeginUse(handle)) {}
+  ~HandleUse() {
+    if (record_ != nullptr) {
+      EndUse(handle_);
+    }
+  }
+  HandleUse(const HandleUse &) = delete;
+  HandleUse &operator=(const HandleUse &) = delete;
+  FileRecord *record() const { return record_; }
+
+private:
+  HANDLE handle_;
+  FileRecord *record_;
+};
+
 // Makes the handle name nothing from now on; its descriptor is closed when
 // the last use ends. False when the handle named nothing.
 bool CloseEntry(HANDLE handle);

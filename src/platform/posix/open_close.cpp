@@ -29,10 +29,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "devices.h"
 #include "handles.h"
 #include "names.h"
 #include "platform.h"
-#include "ports.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "devices.h"
 #include "names.h"
 #include "port_steps.h"
-#include "ports.h"
 
 namespace {
 

@@ -212,17 +212,16 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  FileRecord *descriptor = BeginUse(file);
+  HandleUse use(file);
+  FileRecord *descriptor = use.record();
   if (descriptor == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   BYTE *bytes = static_cast<BYTE *>(buffer);
-  BOOL read = descriptor->isLine
-                  ? ReadPort(descriptor, bytes, bytesToRead, got)
-                  : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
-  EndUse(file);
-  return read;
+  return descriptor->isLine
+             ? ReadPort(descriptor, bytes, bytesToRead, got)
+             : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
 }
 
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
@@ -234,22 +233,23 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const FileRecord *descriptor = BeginUse(file);
+  HandleUse use(file);
+  const FileRecord *descriptor = use.record();
   if (descriptor == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  bool done = true;
-  if (bytesToWrite > 0) { // nothing written, nothing to hold back
-    HeldSignals held;
-    HoldWriteSignals(&held);
-    done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
-                    bytesToWrite, written);
-    ReleaseWriteSignals(held, !done && (errno == EPIPE || errno == EFBIG));
+  if (bytesToWrite == 0) {
+    return TRUE; // nothing written, nothing to hold back
   }
-  EndUse(file);
+  HeldSignals held;
+  HoldWriteSignals(&held);
+  bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
+                       bytesToWrite, written);
+  ReleaseWriteSignals(held, !done && (errno == EPIPE || errno == EFBIG));
   if (!done) {
     SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
   }
-  return done ? TRUE : FALSE;
+  return TRUE;
 }

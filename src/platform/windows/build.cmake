@@ -27,7 +27,7 @@ set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
 configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
 
 add_library(TolvaneGPS SHARED ${TOLVANE_CORE_SOURCES} named_items.cpp dllmain.cpp
-  platform/windows/port_steps.cpp platform/line_steps.cpp
+  platform/windows/port_steps.cpp platform/shared_port_steps.cpp
   platform/windows/msvc_constructor.cpp
   ${TOLVANE_DEF})
 set_target_properties(TolvaneGPS PROPERTIES PREFIX "" IMPORT_PREFIX "")

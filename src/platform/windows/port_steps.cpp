@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "port_steps.h"
+#include "constants.h"
 
 namespace {
 
@@ -25,13 +26,13 @@ bool IsBareHighComName(const WCHAR *name) {
 HANDLE OpenReceiverPort(const WCHAR *name, bool) {
   // Room for the prefix and the longest name the port-name buffer holds.
   // Filled by hand: a zeroed array would call a memset no C runtime brings.
-  WCHAR device[4 + 100];
+  WCHAR device[4 + kPortNameUnits];
   const WCHAR *open = name;
   if (IsBareHighComName(name)) {
     device[0] = device[1] = device[3] = '\\';
     device[2] = '.';
-    int i = 0;
-    for (; i < 99 && name[i] != 0; ++i) {
+    size_t i = 0;
+    for (; i + 1 < kPortNameUnits && name[i] != 0; ++i) {
       device[4 + i] = name[i];
     }
     device[4 + i] = 0;

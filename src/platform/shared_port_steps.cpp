@@ -4,8 +4,8 @@
 // time-outs zero, so that a read would wait for the whole 5000 bytes:
 // minutes at 4800 baud, for ever on a silent line. A CE driver keeps its own
 // (platform/ce/port_steps.cpp).
+#include "constants.h"
 #include "port_steps.h"
-#include "read_timeouts.h"
 
 void ReadStartingLineSettings(HANDLE port, DCB *dcb) {
   GetCommState(port, dcb);

@@ -3,7 +3,7 @@
 // file.
 #include "TolvaneGPS.h"
 #include "module_state.h"
-#include "port_read.h"
+#include "port.h"
 
 extern "C" int GPSWrite(const GPSWideChar *filePath) {
   const DWORD byteCount = ReadBlockFromPort();

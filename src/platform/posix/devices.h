@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What a port needs beyond a plain descriptor: its line settings, and the
-// open beneath CreateFileW that the receiver's port steps call with a POSIX
-// path of their own.
+// What the layer knows of devices beyond a plain descriptor: a terminal's
+// line settings, which node a path is, and the open beneath CreateFileW that
+// the receiver's port steps call with a POSIX path of their own.
 #pragma once
 
 #include <sys/stat.h>
@@ -9,8 +9,11 @@
 #include "handles.h"
 
 // Applies a DCB to a terminal; false when any field did not take. The line
-// is left raw whatever was refused (see comm_state.cpp).
+// is left raw whatever was refused (see termios_dcb.cpp).
 bool ApplyDcb(int fd, const DCB &dcb);
+
+// Fills dcb from the terminal's settings; false when it has none.
+bool ReadDcb(int fd, DCB *dcb);
 
 // CreateFileW's open of a POSIX path. With expected given, only that device
 // node (the same device, born at the same moment) is taken: anything else
