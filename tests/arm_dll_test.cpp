@@ -2,7 +2,6 @@
 // The ARM DLLs: the CE ones' headers and tables read from each binary, and
 // each ARM DLL run on emulated CPUs of the kinds its devices carry, loaded by
 // a small loader under qemu-arm or qemu-aarch64 against a pseudo-terminal.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <regex>
@@ -177,7 +176,7 @@ protected:
 };
 
 TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
-  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
+  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
   std::string opened = host.Ask("o");
   ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
   DCB record = RecordFrom(opened);
@@ -228,7 +227,7 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
 
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
-  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
+  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
   TellThePulledPortStory(host, receiver, dir,
                          std::string(GetParam().target) + " on " +
                              GetParam().cpu);
