@@ -441,6 +441,8 @@ TEST_F(Faults, ADescriptorNumberReusedAfterCloseIsNeverTouched) {
   close(host[1]);
 }
 
+// A file in a missing folder (the folder is not made), a folder, a FIFO
+// nobody reads and a full device.
 TEST_F(Faults, CapturePathsThatCannotBeWrittenLoseOnlyTheirOwnBlock) {
   Open();
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
@@ -492,6 +494,9 @@ TEST_F(Faults, ReadOnlyFilesAndDirectoriesAreLeftAlone) {
   chmod(locked.c_str(), 0755); // so that the scratch folder can go
 }
 
+// Each name leaves an empty capture file where an earlier block was, and
+// takes nothing from the receiver behind the working folder's files of the
+// same names.
 TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
   // 100 units with no terminator, the last one just before a page nobody may
   // read: the copy stops at the buffer's end and never reaches that page.
@@ -505,11 +510,23 @@ TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
   for (int i = 0; i < 100; ++i) {
     edge[i] = u'x';
   }
-  EXPECT_EQ(GPSOpen(edge), 999);
-  munmap(pages, 2 * page);
+  // Null, unterminated, empty, lone surrogates, 100 and 1000 units, no
+  // device, and COM names out of range.
+  const std::u16string slashes(1000, u'/');
+  const char16_t *names[] = {nullptr,
+                             edge,
+                             u"",
+                             u"\xD800/dev/tty",
+                             u"/dev/tty\xDC00",
+                             &slashes[900],
+                             slashes.c_str(),
+                             u"/dev/no-such-port",
+                             u"COM0",
+                             u"COM01",
+                             u"COM257",
+                             u"COM300:",
+                             u"\\\\.\\COM0"};
 
-  // COM names out of range, even where the working folder holds files of
-  // those names that lead to a live receiver.
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
@@ -517,14 +534,13 @@ TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
     ASSERT_EQ(symlink(receiver.path().c_str(), name), 0);
   }
   SendAndSettle("$GPGGA\r\n");
-  for (const std::u16string &name :
-       {std::u16string(1000, u'/'), std::u16string(u"COM0"),
-        std::u16string(u"COM01"), std::u16string(u"COM257"),
-        std::u16string(u"COM300:"), std::u16string(u"\\\\.\\COM0")}) {
-    EXPECT_EQ(GPSOpen(name.c_str()), 999);
-    EXPECT_EQ(Capture(), "");
+  for (size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_EQ(GPSOpen(names[i]), 999);
+    WriteWhole(dir.File("fix.nmea"), "old block");
+    EXPECT_EQ(Capture(), "") << "name " << i;
   }
   ASSERT_EQ(chdir(here), 0);
+  munmap(pages, 2 * page);
 }
 
 TEST_F(Faults, ANonAsciiPortNameReachesItsDevice) {
