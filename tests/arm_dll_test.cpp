@@ -2,7 +2,6 @@
 // The ARM DLLs: the CE ones' headers and tables read from each binary, and
 // each ARM DLL run on emulated CPUs of the kinds its devices carry, loaded by
 // a small loader under qemu-arm or qemu-aarch64 against a pseudo-terminal.
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <regex>
@@ -15,6 +14,7 @@
 #include "../src/platform/ce/coredll_imports.h"
 #include "../src/platform/win32_subset.h"
 #include "pe_support.h"
+#include "receiver_line.h"
 #include "test_support.h"
 
 namespace {
@@ -177,23 +177,10 @@ protected:
 };
 
 TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
-  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
+  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
   std::string opened = host.Ask("o");
   ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
-  DCB record = RecordFrom(opened);
-  EXPECT_EQ(record.DCBlength, 28u);
-  EXPECT_EQ(record.BaudRate, 4800u);
-  EXPECT_EQ(record.ByteSize, 8);
-  EXPECT_EQ(record.Parity, NOPARITY);
-  EXPECT_EQ(record.StopBits, ONESTOPBIT);
-  EXPECT_EQ(record.fBinary, 1u);
-  EXPECT_EQ(record.fOutX, 1u);
-  EXPECT_EQ(record.fInX, 1u);
-  EXPECT_EQ(record.fOutxCtsFlow + record.fOutxDsrFlow + record.fDtrControl +
-                record.fRtsControl,
-            0u);
-  EXPECT_EQ(record.XonChar, 0x11);
-  EXPECT_EQ(record.XoffChar, 0x13);
+  ExpectReceiverLine(RecordFrom(opened));
   termios line = receiver.LineSettings();
   EXPECT_EQ(cfgetospeed(&line), B4800);
   EXPECT_EQ(line.c_lflag & ICANON, 0u);
@@ -228,7 +215,7 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
 
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
-  ScriptedHost host(LoaderFor(GetParam(), dir, receiver));
+  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
   TellThePulledPortStory(host, receiver, dir,
                          std::string(GetParam().target) + " on " +
                              GetParam().cpu);

@@ -4,9 +4,8 @@
 // that cannot be written, and names that are no names.
 #include <chrono>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
-#include <functional>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -22,17 +21,6 @@
 namespace {
 
 using Faults = LibraryHost;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-double CpuSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return now.tv_sec + now.tv_nsec / 1e9;
-}
 
 TEST_F(Faults, EachCallOnADeadLineWaitsOutTheTimeOutAtNoCpu) {
   Open();
@@ -41,7 +29,7 @@ TEST_F(Faults, EachCallOnADeadLineWaitsOutTheTimeOutAtNoCpu) {
     auto start = Clock::now();
     double cpu = CpuSeconds();
     EXPECT_EQ(Capture(), "");
-    double wall = Seconds(Clock::now() - start);
+    double wall = SecondsSince(start);
     double cpuUsed = CpuSeconds() - cpu;
     std::printf("a read of a dead line: %.3f s wall, %.2f ms CPU\n", wall,
                 cpuUsed * 1e3);
@@ -65,7 +53,7 @@ TEST_F(Faults, AFileNamedAsThePortIsReadOnceThenWaitedOnLikeASilentLine) {
     auto start = Clock::now();
     double cpu = CpuSeconds();
     EXPECT_EQ(Capture(), "");
-    double wall = Seconds(Clock::now() - start);
+    double wall = SecondsSince(start);
     double cpuUsed = CpuSeconds() - cpu;
     std::printf("a read at a file's end: %.3f s wall, %.2f ms CPU\n", wall,
                 cpuUsed * 1e3);
@@ -108,13 +96,13 @@ TEST_F(Faults, ASignalStormBendsNoTimeOutAndLosesNoByte) {
   SendAndSettle(sent);
   auto start = Clock::now();
   EXPECT_EQ(Capture(), sent);
-  double block = Seconds(Clock::now() - start);
+  double block = SecondsSince(start);
   EXPECT_GE(block, 0.1);
   EXPECT_LT(block, 1.0);
 
   start = Clock::now();
   EXPECT_EQ(Capture(), "");
-  double empty = Seconds(Clock::now() - start);
+  double empty = SecondsSince(start);
   EXPECT_GE(empty, 2.0);
   EXPECT_LT(empty, 3.0);
   std::printf("under 1 kHz signals: a block took %.3f s, nothing %.3f s\n",
@@ -185,7 +173,7 @@ TEST_F(Faults, AWriteThatCannotFinishEndsTwoSecondsInWhateverSignalsArrive) {
     SendAndSettle("$GPRMC\r\n");
     auto start = Clock::now();
     EXPECT_EQ(GPSWrite(Utf16(fifo).c_str()), 999);
-    double seconds = Seconds(Clock::now() - start);
+    double seconds = SecondsSince(start);
     std::printf("a write to a full FIFO, a signal every %ld us: %.3f s\n",
                 every, seconds);
     EXPECT_GE(seconds, 2.0);
@@ -193,18 +181,6 @@ TEST_F(Faults, AWriteThatCannotFinishEndsTwoSecondsInWhateverSignalsArrive) {
   }
   close(reader);
   close(filler);
-}
-
-// In a child, so that a signal that got through would end only the child.
-int ExitStatusOf(const std::function<void()> &story) {
-  pid_t child = fork();
-  if (child == 0) {
-    story();
-    _exit(0);
-  }
-  int status = -1;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // Fails unless nothing of the host's signal state changed.
@@ -225,6 +201,8 @@ void ExpectSignalsUntouched(const sigset_t &maskBefore) {
   }
 }
 
+// Each write runs in a child, so that a signal that got through would end
+// only the child.
 TEST_F(Faults, SignalsRaisedByItsOwnWritesNeverReachTheHost) {
   Open();
   std::string fifo = dir.File("fifo");
@@ -355,16 +333,11 @@ TEST_F(Faults, APortLeftByAHostThatDiedIsTakenByTheNextOne) {
       _exit(9);
     }
   };
-  int holding[2];
-  ASSERT_EQ(pipe(holding), 0);
-  pid_t first = fork();
-  if (first == 0) {
+  HoldingChild first([&] {
     asNobody();
-    GPSOpen(receiver.port().c_str());
-    _exit(write(holding[1], "h", 1) == 1 ? (pause(), 0) : 1);
-  }
-  char held;
-  ASSERT_EQ(read(holding[0], &held, 1), 1);
+    return GPSOpen(receiver.port().c_str()) == 999;
+  });
+  ASSERT_TRUE(first.taken());
   SendAndSettle("$GPGGA,next\r\n");
   auto nextHostCaptures = [&] {
     return ExitStatusOf([&] {
@@ -374,29 +347,16 @@ TEST_F(Faults, APortLeftByAHostThatDiedIsTakenByTheNextOne) {
     });
   };
   EXPECT_EQ(nextHostCaptures(), 1); // refused while the first one holds it
-  kill(first, SIGKILL);
-  waitpid(first, nullptr, 0);
+  first.Kill();
   EXPECT_EQ(nextHostCaptures(), 0);
-  close(holding[0]);
-  close(holding[1]);
 }
 
 TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  pid_t holder = fork();
-  if (holder == 0) {
-    close(release[1]);
+  HoldingChild holder([&] {
     int port = open(receiver.path().c_str(), O_RDWR | O_NOCTTY);
-    char byte = flock(port, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-    write(ready[1], &byte, 1);
-    read(release[0], &byte, 1); // until the parent lets go
-    _exit(0);
-  }
-  char locked = 0;
-  ASSERT_EQ(read(ready[0], &locked, 1), 1);
-  ASSERT_EQ(locked, 'y');
+    return flock(port, LOCK_EX | LOCK_NB) == 0;
+  });
+  ASSERT_TRUE(holder.taken());
 
   auto start = Clock::now();
   Open();
@@ -404,17 +364,13 @@ TEST_F(Faults, APortHeldElsewhereIsRefusedWithoutBlockingAndTakenOnceFree) {
   WriteWhole(dir.File("fix.nmea"), "old block");
   EXPECT_EQ(Capture(), "");
 
-  close(release[1]);
-  waitpid(holder, nullptr, 0);
+  holder.Kill();
   std::string captured; // free again: taken with no new GPSOpen
   std::thread host([&] { captured = Capture(); });
   ASSERT_TRUE(receiver.WaitUntilRaw());
   receiver.Send("$GPRMC\r\n");
   host.join();
   EXPECT_EQ(captured, "$GPRMC\r\n");
-  for (int fd : {ready[0], ready[1], release[0]}) {
-    close(fd);
-  }
 }
 
 // Unplugged, then plugged in again under the same name: a link the test
@@ -436,7 +392,7 @@ TEST_F(Faults, AReceiverPluggedInAgainIsCapturedWithoutANewOpen) {
   ASSERT_TRUE(replugged.WaitUntilRaw());
   replugged.Send(AllPassingBytes());
   host.join();
-  double delay = Seconds(Clock::now() - replug);
+  double delay = SecondsSince(replug);
   EXPECT_EQ(captured, AllPassingBytes());
   std::printf("from the replug to the captured block: %.3f s\n", delay);
 
@@ -455,7 +411,7 @@ TEST_F(Faults, AReceiverPluggedInAfterTheOpenIsCapturedWithoutANewOpen) {
   EXPECT_EQ(GPSOpen(Utf16(link).c_str()), 999);
   auto start = Clock::now();
   EXPECT_EQ(Capture(), "");
-  EXPECT_GE(Seconds(Clock::now() - start), 1.99);
+  EXPECT_GE(SecondsSince(start), 1.99);
 
   ASSERT_EQ(symlink(receiver.path().c_str(), link.c_str()), 0);
   std::string captured;
@@ -485,6 +441,8 @@ TEST_F(Faults, ADescriptorNumberReusedAfterCloseIsNeverTouched) {
   close(host[1]);
 }
 
+// A file in a missing folder (the folder is not made), a folder, a FIFO
+// nobody reads and a full device.
 TEST_F(Faults, CapturePathsThatCannotBeWrittenLoseOnlyTheirOwnBlock) {
   Open();
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
@@ -519,15 +477,12 @@ TEST_F(Faults, ReadOnlyFilesAndDirectoriesAreLeftAlone) {
     GPSWrite(Utf16(locked + "/new.nmea").c_str());
   };
   if (geteuid() == 0) {
-    pid_t child = fork();
-    if (child == 0) {
-      bool ok = setgid(65534) == 0 && setuid(65534) == 0;
-      tryBoth();
-      _exit(ok ? 0 : 1);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ExitStatusOf([&] {
+                bool ok = setgid(65534) == 0 && setuid(65534) == 0;
+                tryBoth();
+                _exit(ok ? 0 : 1);
+              }),
+              0);
   } else {
     tryBoth();
   }
@@ -539,6 +494,9 @@ TEST_F(Faults, ReadOnlyFilesAndDirectoriesAreLeftAlone) {
   chmod(locked.c_str(), 0755); // so that the scratch folder can go
 }
 
+// Each name leaves an empty capture file where an earlier block was, and
+// takes nothing from the receiver behind the working folder's files of the
+// same names.
 TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
   // 100 units with no terminator, the last one just before a page nobody may
   // read: the copy stops at the buffer's end and never reaches that page.
@@ -552,11 +510,23 @@ TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
   for (int i = 0; i < 100; ++i) {
     edge[i] = u'x';
   }
-  EXPECT_EQ(GPSOpen(edge), 999);
-  munmap(pages, 2 * page);
+  // Null, unterminated, empty, lone surrogates, 100 and 1000 units, no
+  // device, and COM names out of range.
+  const std::u16string slashes(1000, u'/');
+  const char16_t *names[] = {nullptr,
+                             edge,
+                             u"",
+                             u"\xD800/dev/tty",
+                             u"/dev/tty\xDC00",
+                             &slashes[900],
+                             slashes.c_str(),
+                             u"/dev/no-such-port",
+                             u"COM0",
+                             u"COM01",
+                             u"COM257",
+                             u"COM300:",
+                             u"\\\\.\\COM0"};
 
-  // COM names out of range, even where the working folder holds files of
-  // those names that lead to a live receiver.
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
@@ -564,14 +534,13 @@ TEST_F(Faults, NamesThatAreNoNamesOpenNothing) {
     ASSERT_EQ(symlink(receiver.path().c_str(), name), 0);
   }
   SendAndSettle("$GPGGA\r\n");
-  for (const std::u16string &name :
-       {std::u16string(1000, u'/'), std::u16string(u"COM0"),
-        std::u16string(u"COM01"), std::u16string(u"COM257"),
-        std::u16string(u"COM300:"), std::u16string(u"\\\\.\\COM0")}) {
-    EXPECT_EQ(GPSOpen(name.c_str()), 999);
-    EXPECT_EQ(Capture(), "");
+  for (size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_EQ(GPSOpen(names[i]), 999);
+    WriteWhole(dir.File("fix.nmea"), "old block");
+    EXPECT_EQ(Capture(), "") << "name " << i;
   }
   ASSERT_EQ(chdir(here), 0);
+  munmap(pages, 2 * page);
 }
 
 TEST_F(Faults, ANonAsciiPortNameReachesItsDevice) {

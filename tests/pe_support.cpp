@@ -1,16 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "pe_support.h"
 
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
+#include <cstdio>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -107,94 +102,12 @@ Exports SevenExports(const std::string &constructor,
           {7, "?nTolvaneGPS@@3HA"}};
 }
 
-ScriptedHost::ScriptedHost(const std::vector<std::string> &argv) {
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) {
-    return;
-  }
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    int quiet = open("/dev/null", O_WRONLY);
-    dup2(quiet, 2);
-    std::vector<char *> args;
-    for (const std::string &arg : argv) {
-      args.push_back(const_cast<char *>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  in_ = in[1];
-  out_ = out[0];
-}
-
-ScriptedHost::~ScriptedHost() {
-  close(in_);
-  if (pid_ > 0) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  close(out_);
-}
-
-std::string ScriptedHost::Ask(const std::string &command) {
-  std::string line = std::string(command) + "\n";
-  if (write(in_, line.data(), line.size()) !=
-      static_cast<ssize_t>(line.size())) {
-    return "";
-  }
-  return NextLine();
-}
-
-std::string ScriptedHost::NextLine() {
-  while (buffer_.find('\n') == std::string::npos) {
-    pollfd ready = {out_, POLLIN, 0};
-    char chunk[256];
-    ssize_t n = 0;
-    if (poll(&ready, 1, 30000) <= 0 || (n = read(out_, chunk, 256)) <= 0) {
-      return "";
-    }
-    buffer_.append(chunk, static_cast<size_t>(n));
-  }
-  size_t end = buffer_.find('\n');
-  std::string line = buffer_.substr(0, end);
-  buffer_.erase(0, end + 1);
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back(); // Windows line ends
-  }
-  return line;
-}
-
-double ScriptedHost::CpuSeconds() const {
-  std::string stat = ReadWhole("/proc/" + std::to_string(pid_) + "/stat");
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::string field;
-  long ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    ticks += (i == 14 || i == 15) ? std::stol(field) : 0; // utime, stime
-  }
-  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-namespace {
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-      .count();
-}
-
-} // namespace
-
-void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
+void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
                             const TempDir &dir, const std::string &label) {
   int calls = 0;
   auto emptyCall = [&](const std::string &what) {
     double cpu = host.CpuSeconds();
-    auto start = std::chrono::steady_clock::now();
+    auto start = Clock::now();
     std::string name = "away" + std::to_string(++calls);
     EXPECT_EQ(host.Ask("w " + name), "wrote " + name);
     double wall = SecondsSince(start);
@@ -266,7 +179,7 @@ void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
   awayCall();
   awayCall();
   EXPECT_EQ(host.Ask("p"), "plugged");
-  auto replug = std::chrono::steady_clock::now();
+  auto replug = Clock::now();
   EXPECT_EQ(sendThenCapture(AllPassingBytes()), AllPassingBytes());
   std::printf("%s: from the replug to the block %.2f s\n", label.c_str(),
               SecondsSince(replug));

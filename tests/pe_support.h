@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // What the tests of the Windows DLLs share: what llvm-readobj and
-// llvm-objdump read from a PE image, and a host program driven one command
-// at a time through its standard input and output.
+// llvm-objdump read from a PE image, and the story of a pulled port told to
+// a host program driven one command at a time.
 #pragma once
 
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 using Exports = std::map<int, std::string>;
@@ -33,30 +32,9 @@ PeImage ReadPe(const std::string &path);
 Exports SevenExports(const std::string &constructor,
                      const std::string &assignment);
 
+class ChildProcess;
 class FakeReceiver;
 class TempDir;
-
-class ScriptedHost {
-public:
-  // Runs argv[0] with its standard error sent to /dev/null.
-  explicit ScriptedHost(const std::vector<std::string> &argv);
-  ~ScriptedHost();
-  ScriptedHost(const ScriptedHost &) = delete;
-  ScriptedHost &operator=(const ScriptedHost &) = delete;
-
-  // Sends a command line and returns the host's answer.
-  std::string Ask(const std::string &command);
-  // The next line the host prints, or "" after 30 s or at its end.
-  std::string NextLine();
-  // The CPU seconds the host process has used so far.
-  double CpuSeconds() const;
-
-private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  std::string buffer_;
-};
 
 // A host of a DLL whose port calls go through the stand-ins of
 // unplugged_port.h, answering o (GPSOpen), w NAME (GPSWrite of dir/NAME),
@@ -67,5 +45,5 @@ private:
 // call spins or returns early, the dead handle is closed before the port is
 // opened again, the line is set again, and each block comes back whole
 // within two calls. Prints the figures under label.
-void TellThePulledPortStory(ScriptedHost &host, FakeReceiver &receiver,
+void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
                             const TempDir &dir, const std::string &label);

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The POSIX platform layer on its own: names, handles, exclusive ports, line
 // settings and time-outs, against real pseudo-terminals and files.
-#include <chrono>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -126,13 +124,10 @@ TEST(Ports, AHeldPortCannotBeOpenedAgainHereOrElsewhere) {
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   EXPECT_EQ(OpenPort(receiver.port()), INVALID_HANDLE_VALUE);
 
-  pid_t child = fork();
-  if (child == 0) {
-    _exit(OpenPort(receiver.port()) == INVALID_HANDLE_VALUE ? 0 : 1);
-  }
-  int status = -1;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ExitStatusOf([&] {
+              _exit(OpenPort(receiver.port()) == INVALID_HANDLE_VALUE ? 0 : 1);
+            }),
+            0);
 
   EXPECT_TRUE(CloseHandle(port));
   port = OpenPort(receiver.port());
@@ -234,11 +229,11 @@ TEST(Ports, AReadStopsAtTheCountAndAHungUpLineFailsAsARemovedDevice) {
   // The read, and every later one, fails at once, and so does
   // ClearCommError: the caller closes the handle and opens the name again.
   receiver.Unplug();
-  auto start = std::chrono::steady_clock::now();
+  auto start = Clock::now();
   EXPECT_FALSE(ReadFile(port, bytes, 5, &count, nullptr));
   EXPECT_FALSE(ReadFile(port, bytes, 5, &count, nullptr));
   EXPECT_EQ(count, 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_LT(SecondsSince(start), 1.0);
   EXPECT_FALSE(ClearCommError(port, &errors, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
   EXPECT_TRUE(CloseHandle(port));

@@ -41,7 +41,6 @@ PlatformCall &Record(const char *name, HANDLE handle, const void *pointer) {
   call.name = name;
   call.handle = handle;
   call.pointer = pointer;
-  call.slotAtCall = portSlot;
   platformCalls.push_back(call);
   return platformCalls.back();
 }
@@ -94,6 +93,7 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
                DWORD *bytesWritten, OVERLAPPED *overlapped) {
   PlatformCall &call = Record("WriteFile", file, buffer);
   call.count = bytesToWrite;
+  call.bytes.assign(static_cast<const char *>(buffer), bytesToWrite);
   call.extrasNull = overlapped == nullptr;
   *bytesWritten = bytesToWrite;
   return TRUE;
@@ -115,7 +115,7 @@ BOOL GetCommState(HANDLE file, DCB *dcb) {
 
 BOOL SetCommState(HANDLE file, DCB *dcb) {
   Record("SetCommState", file, dcb).dcb = *dcb;
-  return TRUE;
+  return platformScript.setCommStateSucceeds;
 }
 
 BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {

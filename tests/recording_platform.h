@@ -14,10 +14,10 @@ struct PlatformCall {
   const void *pointer = nullptr; // name, buffer or DCB pointer
   std::u16string text;           // CreateFileW: the name it was given
   DWORD access = 0, share = 0, disposition = 0, attributes = 0;
-  DWORD count = 0;             // bytes asked to read or write
-  bool extrasNull = true;      // security, template, overlapped all null
-  HANDLE slotAtCall = nullptr; // the core's port slot at that moment
-  DCB dcb = {};                // SetCommState: the record
+  DWORD count = 0;        // bytes asked to read or write
+  std::string bytes;      // WriteFile: the bytes it was given
+  bool extrasNull = true; // security, template, overlapped all null
+  DCB dcb = {};           // SetCommState: the record
 };
 
 struct ScriptedRead {
@@ -29,6 +29,7 @@ struct PlatformScript {
   std::vector<HANDLE> openResults;        // CreateFileW answers, in order
   DWORD openError = ERROR_FILE_NOT_FOUND; // GetLastError after a failed open
   bool getCommStateSucceeds = true;
+  bool setCommStateSucceeds = true;
   DCB portDcb = {};      // what GetCommState reports
   std::string readBytes; // what ReadFile delivers
   DWORD readCount = 0;   // the count ReadFile reports

@@ -2,6 +2,8 @@
 #include "test_support.h"
 
 #include <chrono>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
@@ -135,24 +137,166 @@ std::string RunCommand(const std::string &command, int *status) {
   return output;
 }
 
-std::string AllPassingBytes() {
+int ExitStatusOf(const std::function<void()> &story) {
+  pid_t child = fork();
+  if (child == 0) {
+    story();
+    _exit(0);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+HoldingChild::HoldingChild(const std::function<bool()> &take) {
+  int ready[2];
+  if (pipe(ready) != 0) {
+    return;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    char taken = take() ? 'y' : 'n';
+    if (write(ready[1], &taken, 1) == 1) {
+      pause();
+    }
+    _exit(0);
+  }
+  char taken = 'n';
+  taken_ = read(ready[0], &taken, 1) == 1 && taken == 'y';
+  close(ready[0]);
+  close(ready[1]);
+}
+
+void HoldingChild::Kill() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string> &argv, int readBack) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) {
+    return;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], readBack);
+    dup2(open("/dev/null", O_WRONLY), readBack == 1 ? 2 : 1);
+    std::vector<char *> args;
+    for (const std::string &arg : argv) {
+      args.push_back(const_cast<char *>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  in_ = in[1];
+  out_ = out[0];
+}
+
+ChildProcess::~ChildProcess() {
+  close(in_);
+  Signal(SIGKILL);
+  Wait();
+  close(out_);
+}
+
+std::string ChildProcess::Ask(const std::string &command) {
+  std::string line = command + "\n";
+  if (write(in_, line.data(), line.size()) !=
+      static_cast<ssize_t>(line.size())) {
+    return "";
+  }
+  return NextLine();
+}
+
+std::string ChildProcess::NextLine() {
+  while (buffer_.find('\n') == std::string::npos) {
+    pollfd ready = {out_, POLLIN, 0};
+    char chunk[256];
+    ssize_t n = 0;
+    if (poll(&ready, 1, 30000) <= 0 || (n = read(out_, chunk, 256)) <= 0) {
+      return "";
+    }
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+  size_t end = buffer_.find('\n');
+  std::string line = buffer_.substr(0, end);
+  buffer_.erase(0, end + 1);
+  if (!line.empty() && line.back() == '\r') {
+    line.pop_back(); // Windows line ends
+  }
+  return line;
+}
+
+void ChildProcess::Signal(int number) {
+  if (pid_ > 0) {
+    kill(pid_, number);
+  }
+}
+
+int ChildProcess::Wait() {
+  int status = -1;
+  if (pid_ > 0) {
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double ChildProcess::CpuSeconds() const {
+  std::string stat = ReadWhole("/proc/" + std::to_string(pid_) + "/stat");
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    ticks += (i == 14 || i == 15) ? std::stol(field) : 0; // utime, stime
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double CpuSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+std::string PatternBytes(size_t count, long long first) {
   std::string bytes;
-  for (int value = 0; value < 256; ++value) {
-    if (value != 0x11 && value != 0x13) {
-      bytes += static_cast<char>(value);
+  for (size_t i = 0; i < count; ++i) {
+    bytes += gpssim::PatternByte(first + static_cast<long long>(i));
+  }
+  return bytes;
+}
+
+std::string AllPassingBytes() { return PatternBytes(254) + "\r\n"; }
+
+std::vector<std::string> DescriptorTargets() {
+  std::vector<std::string> targets;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char target[256];
+    std::string link = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(link.c_str(), target, sizeof target);
+    if (n > 0) {
+      targets.emplace_back(target, static_cast<size_t>(n));
     }
   }
-  return bytes + "\r\n";
+  return targets;
 }
 
 int DescriptorsOn(const std::string &path) {
   int count = 0;
-  for (int fd = 0; fd < 1024; ++fd) {
-    char target[256];
-    std::string link = "/proc/self/fd/" + std::to_string(fd);
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    std::string name(target, n > 0 ? static_cast<size_t>(n) : 0);
-    count += name == path || name == path + " (deleted)";
+  for (const std::string &target : DescriptorTargets()) {
+    count += target == path || target == path + " (deleted)";
   }
   return count;
 }

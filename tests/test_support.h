@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // What the tests share: a pseudo-terminal that plays the receiver, a scratch
-// directory, and file helpers.
+// directory, file and descriptor helpers, child processes and clocks.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <sys/types.h>
 #include <termios.h>
+#include <vector>
 
 #include "file_bytes.h"
 #include "receiver/simulator.h"
@@ -56,6 +59,9 @@ private:
 void WriteWhole(const std::string &path, const std::string &bytes);
 bool Exists(const std::string &path);
 
+// What each of this process's open descriptors leads to, as /proc names it
+// (a deleted file's name ends in " (deleted)").
+std::vector<std::string> DescriptorTargets();
 // How many of this process's descriptors are open on path.
 int DescriptorsOn(const std::string &path);
 
@@ -63,5 +69,65 @@ int DescriptorsOn(const std::string &path);
 // goes to status when given.
 std::string RunCommand(const std::string &command, int *status = nullptr);
 
+// Runs story in a forked child and returns how the child ended: its exit
+// code (0 when story returns), or 128 + the signal that ended it.
+int ExitStatusOf(const std::function<void()> &story);
+
+// A forked child that takes something (a lock, a port) and keeps it until
+// this object goes: it is then killed, as a crashed host would be.
+class HoldingChild {
+public:
+  // Returns once take has run in the child; taken() says what it returned.
+  explicit HoldingChild(const std::function<bool()> &take);
+  ~HoldingChild() { Kill(); }
+  HoldingChild(const HoldingChild &) = delete;
+  HoldingChild &operator=(const HoldingChild &) = delete;
+
+  bool taken() const { return taken_; }
+  // Ends the child with SIGKILL and waits for it to be gone.
+  void Kill();
+
+private:
+  pid_t pid_ = -1;
+  bool taken_ = false;
+};
+
+// A program run with its standard input on a pipe and one of its output
+// streams, readBack (1 for stdout, 2 for stderr), read back line by line;
+// the other goes to /dev/null. The program is killed when this object goes.
+class ChildProcess {
+public:
+  explicit ChildProcess(const std::vector<std::string> &argv, int readBack = 1);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess &) = delete;
+  ChildProcess &operator=(const ChildProcess &) = delete;
+
+  // Sends a command line and returns the program's answer.
+  std::string Ask(const std::string &command);
+  // The next line the program prints, without its line end, or "" after
+  // 30 s or at its end.
+  std::string NextLine();
+  void Signal(int number);
+  // Waits for the program to end: its exit code, or -1 if a signal ended it.
+  int Wait();
+  // The CPU seconds the program has used so far, until Wait.
+  double CpuSeconds() const;
+
+private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start);
+// The CPU seconds this process has used so far, all threads.
+double CpuSeconds();
+
 // Every byte value but XON and XOFF, which the line consumes, then CR LF.
 std::string AllPassingBytes();
+// count bytes of the receiver simulator's pattern from byte first on: every
+// value but XON and XOFF.
+std::string PatternBytes(size_t count, long long first = 0);

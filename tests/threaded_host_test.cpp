@@ -3,6 +3,7 @@
 // states a library must not trip over. What the library owns stays its own:
 // no host descriptor is read, closed or unlocked, nothing leaks, and no
 // stranger's terminal is taken.
+#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <memory>
@@ -23,14 +24,10 @@ using ThreadedHost = LibraryHost;
 // The descriptors that lead to a path, as everything the library opens
 // here does (pipes a sanitizer opens to its symbolizer are not counted).
 int FileRecords() {
-  int count = 0;
-  for (int fd = 0; fd < 1024; ++fd) {
-    char target[256];
-    std::string link = "/proc/self/fd/" + std::to_string(fd);
-    count +=
-        readlink(link.c_str(), target, sizeof target) > 0 && target[0] == '/';
-  }
-  return count;
+  std::vector<std::string> targets = DescriptorTargets();
+  return static_cast<int>(
+      std::count_if(targets.begin(), targets.end(),
+                    [](const std::string &to) { return to[0] == '/'; }));
 }
 
 // A worker thread capturing once, which can tell when it waits on the line.
@@ -155,21 +152,19 @@ TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
 // With standard input, output and error closed, the port takes none of
 // their numbers, so the host's printf never reaches the receiver.
 TEST_F(ThreadedHost, ClosedStandardStreamsAreNeverTakenByThePort) {
-  pid_t child = fork();
-  if (child == 0) {
-    close(0);
-    close(1);
-    close(2);
-    GPSOpen(receiver.port().c_str());
-    bool streamsFree = fcntl(0, F_GETFD) == -1 && fcntl(1, F_GETFD) == -1 &&
-                       fcntl(2, F_GETFD) == -1;
-    std::printf("$GPTXT,from the host's printf\r\n");
-    std::fflush(stdout);
-    _exit(streamsFree ? 0 : 1);
-  }
-  int status = -1;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ExitStatusOf([&] {
+              close(0);
+              close(1);
+              close(2);
+              GPSOpen(receiver.port().c_str());
+              bool streamsFree = fcntl(0, F_GETFD) == -1 &&
+                                 fcntl(1, F_GETFD) == -1 &&
+                                 fcntl(2, F_GETFD) == -1;
+              std::printf("$GPTXT,from the host's printf\r\n");
+              std::fflush(stdout);
+              _exit(streamsFree ? 0 : 1);
+            }),
+            0);
   EXPECT_FALSE(receiver.HeardBack());
 }
 
@@ -314,11 +309,11 @@ TEST_F(ThreadedHost, ChildrenForkedDuringCallsNeverHang) {
   // A child that has not ended within 10 s (a few ms each, on a loaded
   // machine) waits on a lock that will never be released.
   int stuck = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  auto deadline = Clock::now() + std::chrono::seconds(10);
   for (pid_t child : children) {
     int status = 0;
     while (waitpid(child, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
+      if (Clock::now() > deadline) {
         ++stuck;
         kill(child, SIGKILL);
         waitpid(child, &status, 0);

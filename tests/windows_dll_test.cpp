@@ -3,10 +3,8 @@
 // import tables read from the binary, and under Wine a Windows host capturing
 // through it from a pseudo-terminal mapped as COM7.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -18,8 +16,6 @@
 #include "test_support.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct WindowsTarget {
   const char *name; // build/windows/<name>
@@ -120,11 +116,11 @@ INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
 
 // A Windows host under Wine in the test's prefix, with COM7 mapped to the
 // receiver; "w" captures the next block, "c" closes.
-class WineHost : public ScriptedHost {
+class WineHost : public ChildProcess {
 public:
   WineHost(const WindowsTarget &target, const std::string &dir,
            const std::string &host = "wine_host.exe")
-      : ScriptedHost(WineCommand(target, dir, host)) {}
+      : ChildProcess(WineCommand(target, dir, host)) {}
   ~WineHost() {
     std::system("WINEPREFIX='" WINE_PREFIX "' '" WINESERVER "' -k");
   }
@@ -148,20 +144,8 @@ private:
   }
 };
 
-std::string Block(int number) {
-  std::string block;
-  for (int i = 0; block.size() < 5000; ++i) {
-    char c = static_cast<char>((i * 7 + number * 31) & 0xFF);
-    if (c != 0x11 && c != 0x13) {
-      block += c;
-    }
-  }
-  return block;
-}
-
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+// A full block, each number's starting elsewhere in the pattern.
+std::string Block(int number) { return PatternBytes(5000, number * 31); }
 
 class UnderWine : public testing::TestWithParam<WindowsTarget> {
 protected:
