@@ -132,36 +132,45 @@ TEST(PeWriter, ReadsPrologsAndRefusesSpMovedAfterThem) {
 
 // CE's entry: the address (relocated), prolog and function length in
 // instructions, the 32-bit flag. ARMNT's packed word for push {r3-r5, lr}
-// and its pop, as llvm-readobj reads it; no packed word for a register gap.
+// and its pop, as llvm-readobj reads it; for a register gap, which packed
+// data cannot carry, an .xdata record after the entries: the function
+// length, one code word, pop {r4, r6, lr} (16-bit), end.
 TEST(PeWriter, WritesEachMachinesUnwindEntries) {
   pe::Function arm;
   arm.rva = 0x1000;
   arm.size = 0x20;
   arm.prolog.instructions = 2;
-  std::vector<uint8_t> entries;
-  std::vector<uint32_t> relocations;
+  pe::UnwindTable table;
   std::string why;
   ASSERT_TRUE(pe::UnwindEntries(pe::UnwindFormat::kCeArm, {arm}, 0x10000000,
-                                &entries, &relocations, &why));
-  EXPECT_EQ(entries, (std::vector<uint8_t>{0x00, 0x10, 0x00, 0x10, 0x02, 0x08,
-                                           0x00, 0x40}));
-  EXPECT_EQ(relocations, (std::vector<uint32_t>{0}));
+                                0x5000, &table, &why));
+  EXPECT_EQ(table.bytes, (std::vector<uint8_t>{0x00, 0x10, 0x00, 0x10, 0x02,
+                                               0x08, 0x00, 0x40}));
+  EXPECT_EQ(table.relocations, (std::vector<uint32_t>{0}));
 
   pe::Function thumb;
   thumb.rva = 0x1000;
   thumb.size = 0x40;
   thumb.thumb = true;
   thumb.prolog.pushed = 1 << 3 | 1 << 4 | 1 << 5 | pe::kLr;
+  thumb.prolog.instructions = 1;
+  thumb.prolog.bytes = 2;
   thumb.prolog.epilogPopsAll = true;
   ASSERT_TRUE(pe::UnwindEntries(pe::UnwindFormat::kArmNt, {thumb}, 0x10000000,
-                                &entries, &relocations, &why));
-  EXPECT_EQ(entries, (std::vector<uint8_t>{0x01, 0x10, 0x00, 0x00, 0x81, 0x00,
-                                           0x11, 0xFF}));
-  EXPECT_TRUE(relocations.empty());
+                                0x5000, &table, &why));
+  EXPECT_EQ(table.bytes, (std::vector<uint8_t>{0x01, 0x10, 0x00, 0x00, 0x81,
+                                               0x00, 0x11, 0xFF}));
+  EXPECT_TRUE(table.relocations.empty());
 
   thumb.prolog.pushed = 1 << 4 | 1 << 6 | pe::kLr; // r5 not saved
-  EXPECT_FALSE(pe::UnwindEntries(pe::UnwindFormat::kArmNt, {thumb}, 0x10000000,
-                                 &entries, &relocations, &why));
+  ASSERT_TRUE(pe::UnwindEntries(pe::UnwindFormat::kArmNt, {thumb}, 0x10000000,
+                                0x5000, &table, &why));
+  EXPECT_EQ(table.entriesSize, 8u);
+  EXPECT_EQ(table.bytes,
+            (std::vector<uint8_t>{0x01, 0x10, 0x00, 0x00, 0x08, 0x50, 0x00,
+                                  0x00, // the entry: .xdata at 0x5008
+                                  0x20, 0x00, 0x00, 0x10, // 64 bytes, 1 word
+                                  0xED, 0x50, 0xFF, 0xFF}));
 }
 
 } // namespace

@@ -113,8 +113,9 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
     BIND(WriteFile)
     BIND(CloseHandle)
     BIND(GetCommState)
-    BIND(SetCommState) BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep)
-        BIND(GetTickCount) BIND(GetLastError)
+    BIND(SetCommState)
+    BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep) BIND(GetTickCount)
+        BIND(GetLastError)
 #undef BIND
   }
   Fail("import of " + library + " " +
@@ -260,6 +261,36 @@ void UnwindArmNtPacked(uint32_t word, Frame *frame) {
   frame->pc = frame->lr;
 }
 
+// ARMNT's .xdata codes (machine 0x1C4), from the first: each undoes one
+// prolog instruction, the last one first, up to an end code.
+void UnwindArmNtCodes(const uint8_t *codes, const uint8_t *end, Frame *frame) {
+  for (const uint8_t *c = codes; c < end;) {
+    const uint8_t b = *c++;
+    const uint8_t next = c < end ? *c : 0;
+    if (b < 0x80) { // add sp, sp, #X*4
+      frame->sp += 4u * b;
+    } else if (b < 0xC0) { // pop {r0-r12, lr}, 32-bit
+      Pop(frame, ((b & 0x1Fu) << 8 | next) | ((b >> 5) & 1u) << 14);
+      ++c;
+    } else if (b >= 0xD0 && b < 0xE0) { // pop {r4-rN, lr}, 16 or 32-bit
+      uint32_t last = (b & 3) + (b < 0xD8 ? 4 : 8);
+      Pop(frame, (((2u << last) - 1) & ~0xFu) | ((b >> 2) & 1u) << 14);
+    } else if (b >= 0xE8 && b < 0xEC) { // addw sp, sp, #X*4
+      frame->sp += 4u * ((b & 3u) << 8 | next);
+      ++c;
+    } else if (b == 0xEC || b == 0xED) { // pop {r0-r7, lr}, 16-bit
+      Pop(frame, next | (b & 1u) << 14);
+      ++c;
+    } else if (b == 0xFB || b == 0xFC) {              // nop
+    } else if (b == 0xFD || b == 0xFE || b == 0xFF) { // end
+      break;
+    } else {
+      Fail("an ARMNT unwind code " + Hex(b) + " this unwinder cannot undo");
+    }
+  }
+  frame->pc = frame->lr;
+}
+
 // One frame: the entry whose function holds the pc, undone.
 void UnwindFrame(const Loaded &dll, Frame *frame) {
   const uintptr_t base = reinterpret_cast<uintptr_t>(dll.base);
@@ -268,10 +299,23 @@ void UnwindFrame(const Loaded &dll, Frame *frame) {
   for (uint32_t at = 0; at + 8 <= dll.pdataSize; at += 8) {
     uint32_t start = Read<uint32_t>(entries + at);
     uint32_t word = Read<uint32_t>(entries + at + 4);
-    if (dll.machine == 0x1C4) {
+    if (dll.machine == 0x1C4 && (word & 3) == 0) { // .xdata at the RVA
+      uintptr_t begin = base + (start & ~1u);
+      const uint8_t *xdata = dll.base + word;
+      uint32_t header = Read<uint32_t>(xdata);
+      uint32_t epilogs = (header >> 23) & 0x1F, words = header >> 28;
+      if (words == 0) {
+        Fail("an ARMNT .xdata record with an extended header");
+      }
+      const uint8_t *codes = xdata + 4 + ((header >> 21) & 1 ? 0 : 4 * epilogs);
+      if (pc >= begin && pc < begin + (header & 0x3FFFF) * 2) {
+        UnwindArmNtCodes(codes, codes + 4 * words, frame);
+        return;
+      }
+    } else if (dll.machine == 0x1C4) {
       uintptr_t begin = base + (start & ~1u);
       if ((word & 3) != 1) {
-        Fail("an ARMNT entry that is not packed");
+        Fail("an ARMNT entry of flag " + std::to_string(word & 3));
       }
       if (pc >= begin && pc < begin + ((word >> 2) & 0x7FF) * 2) {
         UnwindArmNtPacked(word, frame);

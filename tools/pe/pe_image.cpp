@@ -236,16 +236,18 @@ bool Write(const Header &header, const Image &image, std::vector<uint8_t> *file,
   sections.back() =
       ReadOnlyData(header, image, sections.back().rva, &exports, &imports);
   if (!image.functions.empty()) {
-    std::vector<uint8_t> entries;
-    std::vector<uint32_t> words;
+    sections.push_back(Appended(sections, ".pdata", {}));
+    Section &pdata = sections.back();
+    UnwindTable table;
     if (!UnwindEntries(UnwindFormatOf(header.machine), image.functions,
-                       kImageBase, &entries, &words, why)) {
+                       kImageBase, pdata.rva, &table, why)) {
       return false;
     }
-    sections.push_back(Appended(sections, ".pdata", entries));
-    exceptions = {sections.back().rva, sections.back().virtualSize};
-    for (uint32_t word : words) {
-      relocated.push_back(sections.back().rva + word);
+    pdata.data = table.bytes;
+    pdata.virtualSize = static_cast<uint32_t>(table.bytes.size());
+    exceptions = {pdata.rva, table.entriesSize};
+    for (uint32_t word : table.relocations) {
+      relocated.push_back(pdata.rva + word);
     }
   }
   if (!image.resources.empty()) {

@@ -145,16 +145,54 @@ bool ReadProlog(const std::vector<uint8_t> &code,
   return true;
 }
 
+namespace {
+
+// ARMNT's .xdata record for a prolog packed data cannot carry: the function
+// length, one code word count, and the codes that undo the prolog, last
+// instruction first. No epilog scopes: the unwinder takes every pc after
+// the prolog for the body, which holds at every call.
+std::vector<uint8_t> ArmNtXdata(const Function &f) {
+  const Prolog &p = f.prolog;
+  std::vector<uint8_t> codes;
+  if (p.stackBytes != 0) {
+    codes.push_back(static_cast<uint8_t>(p.stackBytes / 4)); // add sp, 16-bit
+  }
+  const unsigned pushBytes = p.bytes - (p.stackBytes != 0 ? 2 : 0);
+  const unsigned lr = (p.pushed & kLr) != 0 ? 1 : 0;
+  if (p.pushed != 0 && pushBytes == 2) { // pop {r0-r7, lr}, 16-bit
+    codes.push_back(static_cast<uint8_t>(0xEC | lr));
+    codes.push_back(static_cast<uint8_t>(p.pushed));
+  } else if (p.pushed != 0) { // pop {r0-r12, lr}, 32-bit
+    codes.push_back(
+        static_cast<uint8_t>(0x80 | lr << 5 | (p.pushed >> 8 & 0x1F)));
+    codes.push_back(static_cast<uint8_t>(p.pushed));
+  }
+  codes.push_back(0xFF); // end
+  codes.resize((codes.size() + 3) / 4 * 4, 0xFF);
+  const uint32_t header = (f.size / 2) | static_cast<uint32_t>(codes.size() / 4)
+                                             << 28;
+  std::vector<uint8_t> record;
+  for (int i = 0; i < 4; ++i) {
+    record.push_back(static_cast<uint8_t>(header >> (8 * i)));
+  }
+  record.insert(record.end(), codes.begin(), codes.end());
+  return record;
+}
+
+} // namespace
+
 bool UnwindEntries(UnwindFormat format, std::vector<Function> functions,
-                   uint32_t imageBase, std::vector<uint8_t> *entries,
-                   std::vector<uint32_t> *relocations, std::string *why) {
+                   uint32_t imageBase, uint32_t rva, UnwindTable *table,
+                   std::string *why) {
   std::sort(functions.begin(), functions.end(),
             [](const Function &a, const Function &b) { return a.rva < b.rva; });
-  entries->clear();
-  relocations->clear();
+  *table = UnwindTable();
+  table->entriesSize = 8 * static_cast<uint32_t>(functions.size());
+  std::vector<uint8_t> &entries = table->bytes;
+  std::vector<uint8_t> xdata;
   auto put = [&](uint32_t word) {
     for (int i = 0; i < 4; ++i) {
-      entries->push_back(static_cast<uint8_t>(word >> (8 * i)));
+      entries.push_back(static_cast<uint8_t>(word >> (8 * i)));
     }
   };
   for (const Function &f : functions) {
@@ -167,14 +205,20 @@ bool UnwindEntries(UnwindFormat format, std::vector<Function> functions,
         *why = "a function CE's ARM entries cannot describe" + where;
         return false;
       }
-      relocations->push_back(entries->size());
+      table->relocations.push_back(static_cast<uint32_t>(entries.size()));
       put(imageBase + f.rva);
       put(p.instructions | (f.size / 4) << 8 | 1u << 30);
       continue;
     }
-    // ARMNT, packed: push {r4-rN, lr} (Reg, L), extra argument registers
-    // pushed in place of a stack adjustment of 1-4 words (folded), then
-    // sub sp (Stack Adjust); the epilog mirrors it.
+    if (!f.thumb || f.size % 2 != 0 || f.size / 2 >= (1u << 18) ||
+        p.stackBytes / 4 > 0x7F) {
+      *why = "a function ARMNT unwind data cannot describe" + where;
+      return false;
+    }
+    put(f.rva | 1); // Thumb
+    // Packed: push {r4-rN, lr} (Reg, L), extra argument registers pushed
+    // in place of a stack adjustment of 1-4 words (folded), then sub sp
+    // (Stack Adjust); the epilog mirrors it.
     uint16_t saved =
         p.pushed & static_cast<uint16_t>(~(kArgumentRegisters | kLr));
     uint16_t folded = p.pushed & kArgumentRegisters;
@@ -183,22 +227,24 @@ bool UnwindEntries(UnwindFormat format, std::vector<Function> functions,
         saved == 0 ? 7 : 31 - static_cast<unsigned>(__builtin_clz(saved)) - 4;
     bool contiguous = saved == 0 || saved == ((2u << (reg + 4)) - 1 - 0xF);
     bool lr = (p.pushed & kLr) != 0;
-    if (!f.thumb || f.size % 2 != 0 || f.size / 2 >= (1u << 11) ||
-        !contiguous || reg > 7 || (foldedWords != 0 && p.stackBytes != 0) ||
-        p.stackBytes / 4 >= 0x3F4 || (saved == 0 && !lr && foldedWords != 0)) {
-      *why = "a prolog that packed ARMNT unwind data cannot describe" + where;
-      return false;
+    if (f.size / 2 >= (1u << 11) || !contiguous || reg > 7 ||
+        (foldedWords != 0 && p.stackBytes != 0) ||
+        (saved == 0 && !lr && foldedWords != 0)) {
+      put(rva + table->entriesSize + static_cast<uint32_t>(xdata.size()));
+      std::vector<uint8_t> record = ArmNtXdata(f);
+      xdata.insert(xdata.end(), record.begin(), record.end());
+      continue;
     }
     uint32_t stackAdjust = p.stackBytes / 4;
     if (foldedWords != 0) {
       stackAdjust =
           0x3F0 | (foldedWords - 1) | 4u | (p.epilogPopsAll ? 8u : 0u);
     }
-    put(f.rva | 1); // Thumb
     put(1u /* packed */ | (f.size / 2) << 2 | (lr ? 0u : 1u) << 13 | reg << 16 |
         (saved == 0 ? 1u : 0u) << 19 | (lr ? 1u : 0u) << 20 |
         stackAdjust << 22);
   }
+  entries.insert(entries.end(), xdata.begin(), xdata.end());
   return true;
 }
 

@@ -42,11 +42,18 @@ bool ReadProlog(const std::vector<uint8_t> &code,
                 const std::vector<bool> &isData, bool thumb, Prolog *prolog,
                 std::string *why);
 
-// The .pdata entries of the functions, sorted, as laid out at rva; the
-// offsets of the words that hold virtual addresses go to relocations. False
-// and the reason for a function the format cannot carry.
+// The .pdata section: one entry per function, sorted, then the .xdata
+// records of ARMNT functions whose prolog packed data cannot carry.
+struct UnwindTable {
+  std::vector<uint8_t> bytes;
+  uint32_t entriesSize = 0;          // the exception directory's size
+  std::vector<uint32_t> relocations; // offsets of virtual addresses
+};
+
+// The table of the functions, laid out at rva; false and the reason for a
+// function the format cannot carry.
 bool UnwindEntries(UnwindFormat format, std::vector<Function> functions,
-                   uint32_t imageBase, std::vector<uint8_t> *entries,
-                   std::vector<uint32_t> *relocations, std::string *why);
+                   uint32_t imageBase, uint32_t rva, UnwindTable *table,
+                   std::string *why);
 
 } // namespace pe
