@@ -91,6 +91,38 @@ Step DecodeThumb(uint16_t first, uint16_t second) {
   return step;
 }
 
+// ARMNT's .xdata record for a prolog packed data cannot carry: the function
+// length, one code word count, and the codes that undo the prolog, last
+// instruction first. No epilog scopes: the unwinder takes every pc after
+// the prolog for the body, which holds at every call.
+std::vector<uint8_t> ArmNtXdata(const Function &f) {
+  const Prolog &p = f.prolog;
+  std::vector<uint8_t> codes;
+  if (p.stackBytes != 0) {
+    codes.push_back(static_cast<uint8_t>(p.stackBytes / 4)); // add sp, 16-bit
+  }
+  const unsigned pushBytes = p.bytes - (p.stackBytes != 0 ? 2 : 0);
+  const unsigned lr = (p.pushed & kLr) != 0 ? 1 : 0;
+  if (p.pushed != 0 && pushBytes == 2) { // pop {r0-r7, lr}, 16-bit
+    codes.push_back(static_cast<uint8_t>(0xEC | lr));
+    codes.push_back(static_cast<uint8_t>(p.pushed));
+  } else if (p.pushed != 0) { // pop {r0-r12, lr}, 32-bit
+    codes.push_back(
+        static_cast<uint8_t>(0x80 | lr << 5 | (p.pushed >> 8 & 0x1F)));
+    codes.push_back(static_cast<uint8_t>(p.pushed));
+  }
+  codes.push_back(0xFF); // end
+  codes.resize((codes.size() + 3) / 4 * 4, 0xFF);
+  const uint32_t header = (f.size / 2) | static_cast<uint32_t>(codes.size() / 4)
+                                             << 28;
+  std::vector<uint8_t> record;
+  for (int i = 0; i < 4; ++i) {
+    record.push_back(static_cast<uint8_t>(header >> (8 * i)));
+  }
+  record.insert(record.end(), codes.begin(), codes.end());
+  return record;
+}
+
 } // namespace
 
 UnwindFormat UnwindFormatOf(uint16_t machine) {
@@ -106,6 +138,10 @@ bool ReadProlog(const std::vector<uint8_t> &code,
     if (isData[at]) {
       ++at;
       continue;
+    }
+    if (at + (thumb ? 2 : 4) > code.size()) {
+      *why = "code that ends in the middle of an instruction";
+      return false;
     }
     Step step;
     if (thumb) {
@@ -144,42 +180,6 @@ bool ReadProlog(const std::vector<uint8_t> &code,
   }
   return true;
 }
-
-namespace {
-
-// ARMNT's .xdata record for a prolog packed data cannot carry: the function
-// length, one code word count, and the codes that undo the prolog, last
-// instruction first. No epilog scopes: the unwinder takes every pc after
-// the prolog for the body, which holds at every call.
-std::vector<uint8_t> ArmNtXdata(const Function &f) {
-  const Prolog &p = f.prolog;
-  std::vector<uint8_t> codes;
-  if (p.stackBytes != 0) {
-    codes.push_back(static_cast<uint8_t>(p.stackBytes / 4)); // add sp, 16-bit
-  }
-  const unsigned pushBytes = p.bytes - (p.stackBytes != 0 ? 2 : 0);
-  const unsigned lr = (p.pushed & kLr) != 0 ? 1 : 0;
-  if (p.pushed != 0 && pushBytes == 2) { // pop {r0-r7, lr}, 16-bit
-    codes.push_back(static_cast<uint8_t>(0xEC | lr));
-    codes.push_back(static_cast<uint8_t>(p.pushed));
-  } else if (p.pushed != 0) { // pop {r0-r12, lr}, 32-bit
-    codes.push_back(
-        static_cast<uint8_t>(0x80 | lr << 5 | (p.pushed >> 8 & 0x1F)));
-    codes.push_back(static_cast<uint8_t>(p.pushed));
-  }
-  codes.push_back(0xFF); // end
-  codes.resize((codes.size() + 3) / 4 * 4, 0xFF);
-  const uint32_t header = (f.size / 2) | static_cast<uint32_t>(codes.size() / 4)
-                                             << 28;
-  std::vector<uint8_t> record;
-  for (int i = 0; i < 4; ++i) {
-    record.push_back(static_cast<uint8_t>(header >> (8 * i)));
-  }
-  record.insert(record.end(), codes.begin(), codes.end());
-  return record;
-}
-
-} // namespace
 
 bool UnwindEntries(UnwindFormat format, std::vector<Function> functions,
                    uint32_t imageBase, uint32_t rva, UnwindTable *table,
