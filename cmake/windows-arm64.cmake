@@ -12,6 +12,8 @@ set(CMAKE_CXX_COMPILER_TARGET aarch64-w64-windows-gnu)
 set(CMAKE_C_FLAGS_INIT "-isystem /usr/share/mingw-w64/include")
 set(CMAKE_CXX_FLAGS_INIT "-isystem /usr/share/mingw-w64/include")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=/usr/bin/ld.lld-16")
+set(CMAKE_RC_COMPILER llvm-windres-14)
+set(CMAKE_RC_FLAGS_INIT "--target=aarch64-w64-mingw32")
 # Without a runtime no test program links; the compilers are checked on a
 # static library instead.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

@@ -4,7 +4,9 @@
 # cmake/windows-targets is its own cross build under BUILD/<target>,
 # installed into DIST/windows/<target>/: TolvaneGPS.dll, on desktop targets
 # TolvaneGPS.lib (for MSVC's linker) and TolvaneGPS.def, and
-# include/TolvaneGPS.h. Then DIST/windows/SHA256SUMS, and the whole tree as
+# include/TolvaneGPS.h. Then LICENSE, a README.txt that says which DLL fits
+# which device (cmake/windows-devices), how to bind it and each file's
+# SHA-256, DIST/windows/SHA256SUMS, and the whole tree as
 # DIST/TolvaneGPS-<version>-windows.tar.gz, byte for byte the same from any
 # build of the same commit.
 set -euo pipefail
@@ -32,9 +34,44 @@ epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null ||
                              echo 0)}
 version=$(sed -n 's/^project(TolvaneGPS VERSION \([0-9.]*\).*/\1/p' \
           "$root/CMakeLists.txt")
-(cd "$dist/windows" &&
- find . -type f ! -name SHA256SUMS | LC_ALL=C sort | xargs sha256sum \
-   > SHA256SUMS)
+cp "$root/LICENSE" "$dist/windows/LICENSE"
+sums() {
+  (cd "$dist/windows" &&
+   find . -type f ! -name SHA256SUMS ! -name README.txt | LC_ALL=C sort |
+   xargs sha256sum)
+}
+{
+  echo "TolvaneGPS $version for Windows and Windows CE"
+  echo
+  echo "Which DLL for which device (each folder holds TolvaneGPS.dll):"
+  echo
+  while IFS=$'\t' read -r target devices; do
+    printf '  %-11s %s\n' "$target/" "$devices"
+  done < "$root/cmake/windows-devices"
+  cat <<'TEXT'
+
+A program loads the DLL of its own processor: an x64 program emulated on
+Windows on ARM loads the x86_64 DLL, a native ARM64 program the arm64 one.
+ce-armv4 is the safe build up to Pocket PC 2003 and CE 4.x on ARMV4
+processors; from CE 5.0 on every ARM processor is ARMV4I, so take
+ce-armv4i there. Compact 2013 loads only images made for it (ce-armv7).
+
+How to bind the three calls, each of which returns 999:
+  By name:     GetProcAddress(dll, "GPSOpen"); on Windows CE GetProcAddress
+               takes a wide name: GetProcAddress(dll, L"GPSOpen").
+  By ordinal:  GPSOpen 1, GPSWrite 2, GPSClose 3:
+               GetProcAddress(dll, MAKEINTRESOURCE(1)).
+  With the import library (desktop targets): include include/TolvaneGPS.h
+               and link TolvaneGPS.lib; TolvaneGPS.def lists the exports.
+
+Licence: MIT, in LICENSE.
+
+SHA-256 of each file:
+TEXT
+  sums | sed 's/^/  /'
+} > "$dist/windows/README.txt"
+sums > "$dist/windows/SHA256SUMS"
+(cd "$dist/windows" && sha256sum README.txt >> SHA256SUMS)
 archive=$dist/TolvaneGPS-$version-windows.tar.gz
 tar --sort=name --mtime="@$epoch" --owner=0 --group=0 --numeric-owner \
     --mode='u+rw,go=rX' -C "$dist" -cf - windows | gzip -9n > "$archive"

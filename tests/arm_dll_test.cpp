@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -37,6 +38,9 @@ std::string DllOf(const std::string &target) {
 
 class CeDll : public testing::TestWithParam<CeTarget> {};
 
+// Laid out as CE's own linkers do: uninitialised data at the end of .data
+// (no section without file data), room in the headers, the link time in
+// the file header and the export directory.
 TEST_P(CeDll, IsASmallRelocatableWindowsCeImageForItsMachine) {
   PeImage image = ReadPe(DllOf(GetParam().name));
   EXPECT_EQ(image.machine, GetParam().machine);
@@ -44,8 +48,43 @@ TEST_P(CeDll, IsASmallRelocatableWindowsCeImageForItsMachine) {
   EXPECT_GT(image.relocations, 0);
   EXPECT_GT(image.size, 0);
   EXPECT_LE(image.size, 8192);
-  std::printf("%s: %ld bytes, %d base relocations\n", GetParam().name,
-              image.size, image.relocations);
+  EXPECT_EQ(image.sections,
+            (std::vector<std::string>{".text", ".data", ".rdata", ".pdata",
+                                      ".rsrc", ".reloc"}));
+  EXPECT_FALSE(image.emptySection);
+  EXPECT_EQ(image.headersSize, 0x400);
+  EXPECT_NE(image.timeStamp, 0u);
+  EXPECT_EQ(image.exportTimeStamp, image.timeStamp);
+  std::printf("%s: %ld bytes, %d base relocations, headers %ld bytes\n",
+              GetParam().name, image.size, image.relocations,
+              image.headersSize);
+}
+
+TEST_P(CeDll, CarriesTheProjectsVersionResource) {
+  ExpectTheProjectsVersionResource(ReadPe(DllOf(GetParam().name)));
+}
+
+// One .pdata entry for each function of the link, at its start and of its
+// length, in address order.
+TEST_P(CeDll, CarriesUnwindDataForEveryFunction) {
+  std::string symbols =
+      RunCommand(ARM_OBJDUMP " -t " WINDOWS_DIR "/" +
+                 std::string(GetParam().name) + "/TolvaneGPS_elf");
+  std::set<std::pair<unsigned long, unsigned long>> functions;
+  std::regex function(R"((?:^|\n)([0-9a-f]{8}) .{6}F \.text\s+([0-9a-f]{8}))");
+  for (std::sregex_iterator i(symbols.begin(), symbols.end(), function), end;
+       i != end; ++i) {
+    unsigned long start =
+        (std::stoul((*i)[1], nullptr, 16) & ~1ul) - 0x10000000;
+    functions.insert({start, start + std::stoul((*i)[2], nullptr, 16)});
+  }
+  PeImage image = ReadPe(DllOf(GetParam().name));
+  ASSERT_GT(functions.size(), 10u);
+  EXPECT_EQ(image.unwound,
+            (std::vector<std::pair<unsigned long, unsigned long>>(
+                functions.begin(), functions.end())));
+  std::printf("%s: %zu .pdata entries\n", GetParam().name,
+              image.unwound.size());
 }
 
 TEST_P(CeDll, ExportsTheSevenItemsUnderTheArmNames) {
@@ -211,6 +250,21 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
   EXPECT_EQ(host.Ask("w after"), "wrote after");
   EXPECT_EQ(File("after"), "");
   EXPECT_EQ(host.Ask("c"), "closed");
+
+  // Every COREDLL call unwound back to the loader's call site: see
+  // arm_loader.cpp.
+  if (std::string(GetParam().caller) != "arm64") {
+    int calls = 0, frames = 0;
+    std::string unwound = host.Ask("f");
+    EXPECT_EQ(std::sscanf(unwound.c_str(), "unwound %d calls through %d frames",
+                          &calls, &frames),
+              2)
+        << unwound;
+    EXPECT_GT(calls, 10);
+    EXPECT_GT(frames, calls);
+    std::printf("%s on %s: %s\n", GetParam().target, GetParam().cpu,
+                unwound.c_str());
+  }
 }
 
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.

@@ -11,9 +11,57 @@
 
 #include "test_support.h"
 
+namespace {
+
+uint32_t Get(const std::string &bytes, size_t at, int size) {
+  uint32_t value = 0;
+  for (int i = size - 1; i >= 0 && at + i < bytes.size(); --i) {
+    value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+  }
+  return value;
+}
+
+// A UTF-16 string of ASCII text from at, up to its terminator.
+std::string Utf16At(const std::string &bytes, size_t at) {
+  std::string text;
+  for (; at + 1 < bytes.size() && Get(bytes, at, 2) != 0; at += 2) {
+    text += static_cast<char>(Get(bytes, at, 2));
+  }
+  return text;
+}
+
+// The blocks of a version resource: length, value length, type, key,
+// value, children, each aligned to 4 bytes.
+void ReadVersionBlocks(const std::string &data, size_t at, size_t end,
+                       std::map<std::string, std::string> *strings) {
+  while (at + 6 <= end) {
+    size_t length = Get(data, at, 2), valueLength = Get(data, at + 2, 2);
+    if (length == 0) {
+      return;
+    }
+    std::string key = Utf16At(data, at + 6);
+    size_t value = (at + 6 + 2 * (key.size() + 1) + 3) / 4 * 4;
+    if (key == "VS_VERSION_INFO" && Get(data, value, 4) == 0xFEEF04BD) {
+      uint32_t high = Get(data, value + 8, 4), low = Get(data, value + 12, 4);
+      (*strings)["fixed"] =
+          std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) +
+          "." + std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF);
+    } else if (Get(data, at + 4, 2) == 1 && valueLength > 0) {
+      (*strings)[key] = Utf16At(data, value);
+    }
+    size_t valueBytes =
+        Get(data, at + 4, 2) == 1 ? 2 * valueLength : valueLength;
+    ReadVersionBlocks(data, (value + valueBytes + 3) / 4 * 4, at + length,
+                      strings);
+    at = (at + length + 3) / 4 * 4;
+  }
+}
+
+} // namespace
+
 PeImage ReadPe(const std::string &path) {
   PeImage image;
-  std::string headers = RunCommand(LLVM_READOBJ " --file-headers "
+  std::string headers = RunCommand(LLVM_READOBJ " --file-headers --sections "
                                                 "--coff-basereloc " +
                                    path);
   std::smatch match;
@@ -85,14 +133,87 @@ PeImage ReadPe(const std::string &path) {
     image.unwound.push_back({std::stoul((*i)[1], nullptr, 16) - base,
                              std::stoul((*i)[2], nullptr, 16) - base});
   }
+  // ARM64, and ARMNT with the Thumb bit.
   for (std::sregex_iterator i(unwind.begin(), unwind.end(), arm64), end;
        i != end; ++i) {
-    unsigned long start = std::stoul((*i)[1], nullptr, 16) - base;
+    unsigned long start = (std::stoul((*i)[1], nullptr, 16) & ~1ul) - base;
     image.unwound.push_back({start, start + std::stoul((*i)[2])});
+  }
+  // The layout, and what only the file's bytes show: the export
+  // directory's time stamp and CE's own .pdata entries (0x1C0, 0x1C2).
+  const std::string file = ReadWhole(path);
+  std::map<unsigned long, unsigned long> fileOffsets; // RVA -> offset
+  std::regex section(R"(Name: (\S+) \([^)]*\)\s+VirtualSize: 0x[0-9A-F]+\s+)"
+                     R"(VirtualAddress: 0x([0-9A-F]+)\s+RawDataSize: (\d+)\s+)"
+                     R"(PointerToRawData: 0x([0-9A-F]+))");
+  for (std::sregex_iterator i(headers.begin(), headers.end(), section), end;
+       i != end; ++i) {
+    image.sections.push_back((*i)[1]);
+    image.emptySection |= std::stol((*i)[3]) == 0;
+    fileOffsets[std::stoul((*i)[2], nullptr, 16)] =
+        std::stoul((*i)[4], nullptr, 16);
+  }
+  auto offsetOf = [&](unsigned long rva) {
+    auto in = fileOffsets.upper_bound(rva);
+    return in == fileOffsets.begin()
+               ? 0
+               : std::prev(in)->second + rva - std::prev(in)->first;
+  };
+  auto field = [&](const char *name) {
+    std::smatch found;
+    return std::regex_search(headers, found,
+                             std::regex(std::string(name) +
+                                        R"(: .*?\(?(?:0x)?([0-9A-F]+)\)?\n)"))
+               ? std::stoul(found[1], nullptr, 16)
+               : 0;
+  };
+  image.timeStamp = field("TimeDateStamp");
+  if (std::regex_search(headers, match,
+                        std::regex(R"(SizeOfHeaders: (\d+))"))) {
+    image.headersSize = std::stol(match[1]);
+  }
+  image.exportTimeStamp = Get(file, offsetOf(field("ExportTableRVA")) + 4, 4);
+  if (image.machine == "0x1C0" || image.machine == "0x1C2") {
+    unsigned long at = offsetOf(field("ExceptionTableRVA"));
+    for (unsigned long n = 0; n < field("ExceptionTableSize"); n += 8) {
+      unsigned long start = Get(file, at + n, 4) - base;
+      image.unwound.push_back(
+          {start, start + ((Get(file, at + n + 4, 4) >> 8) & 0x3FFFFF) * 4});
+    }
+  }
+
+  std::string resources = RunCommand(LLVM_READOBJ " --coff-resources " + path);
+  std::string data;
+  std::regex row(R"(\n\s+[0-9A-F]{4}: ((?:[0-9A-F]{8} ?){1,4}))");
+  for (std::sregex_iterator i(resources.begin(), resources.end(), row), end;
+       i != end; ++i) {
+    std::istringstream words((*i)[1].str());
+    for (std::string word; words >> word;) {
+      for (size_t b = 0; b < word.size(); b += 2) {
+        data += static_cast<char>(std::stoi(word.substr(b, 2), nullptr, 16));
+      }
+    }
+  }
+  if (resources.find("Type: VERSIONINFO (ID 16)") != std::string::npos) {
+    ReadVersionBlocks(data, 0, data.size(), &image.version);
   }
   struct stat status;
   image.size = stat(path.c_str(), &status) == 0 ? status.st_size : -1;
   return image;
+}
+
+void ExpectTheProjectsVersionResource(const PeImage &image) {
+  std::string license = ReadWhole(LICENSE_FILE);
+  size_t copyright = license.find("Copyright");
+  std::string line =
+      license.substr(copyright, license.find('\n', copyright) - copyright);
+  EXPECT_EQ(image.version.at("FileVersion"), TOLVANE_VERSION);
+  EXPECT_EQ(image.version.at("ProductVersion"), TOLVANE_VERSION);
+  EXPECT_EQ(image.version.at("fixed"), TOLVANE_VERSION ".0");
+  EXPECT_EQ(image.version.at("ProductName"), "TolvaneGPS");
+  EXPECT_EQ(image.version.at("OriginalFilename"), "TolvaneGPS.dll");
+  EXPECT_EQ(image.version.at("LegalCopyright"), line + ". MIT License.");
+  EXPECT_NE(image.version.at("FileDescription"), "");
 }
 
 Exports SevenExports(const std::string &constructor,

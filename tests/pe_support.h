@@ -23,9 +23,22 @@ struct PeImage {
   std::vector<std::pair<unsigned long, unsigned long>> unwound;
   Imports imports; // DLL -> names, "#n" for an import by ordinal
   long size = 0;
+  // The layout: section names in order, any without file data, the
+  // headers' size, and the time stamps of the file header and exports.
+  std::vector<std::string> sections;
+  bool emptySection = false;
+  long headersSize = 0;
+  unsigned long timeStamp = 0, exportTimeStamp = 0;
+  // The version resource: its strings, and "fixed" for the binary
+  // FileVersion as a.b.c.d.
+  std::map<std::string, std::string> version;
 };
 
 PeImage ReadPe(const std::string &path);
+
+// The version resource every DLL carries: the project's version, name,
+// OriginalFilename and the copyright line of LICENSE.
+void ExpectTheProjectsVersionResource(const PeImage &image);
 
 // The seven exports, with the names the platform's compiler gives the class
 // members at 4 and 5.

@@ -75,6 +75,10 @@ TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
                  "SetCommTimeouts", "Sleep", "WriteFile"}}}));
 }
 
+TEST_P(WindowsDll, CarriesTheProjectsVersionResource) {
+  ExpectTheProjectsVersionResource(ReadPe(DllOf(GetParam())));
+}
+
 // An MSVC linker looks every import up as __imp_<name>, with x86's leading
 // underscore on the C names only.
 TEST_P(WindowsDll, ItsMsvcImportLibraryOffersEveryExportUnderMsvcsName) {

@@ -17,6 +17,12 @@
 //   n          reads of the port come back empty at once until the next p
 //   s          prints "opens N settings N closes N": the port opens tried,
 //              settings applied and port handles closed since the last s
+//   f          prints "unwound N calls through F frames": see below
+//
+// Every call a CE DLL makes into COREDLL.dll first meets a virtual unwinder
+// that works as CE's does, from the DLL's .pdata alone: from the return
+// address in the DLL, frame by frame, it must arrive at exactly the sp and
+// return address of the loader's own call into the DLL.
 //
 // "FAIL what" and exit status 1 report a fault.
 #include <cstdint>
@@ -106,9 +112,11 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
     BIND(CreateFileW)
     BIND(ReadFile)
     BIND(WriteFile)
-    BIND(CloseHandle) BIND(GetCommState) BIND(SetCommState)
-        BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep)
-            BIND(GetTickCount) BIND(GetLastError)
+    BIND(CloseHandle)
+    BIND(GetCommState)
+    BIND(SetCommState)
+    BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep) BIND(GetTickCount)
+        BIND(GetLastError)
 #undef BIND
   }
   Fail("import of " + library + " " +
@@ -119,7 +127,273 @@ struct Loaded {
   uint8_t *base;
   uint32_t exportRva;
   bool arm64;
+  uint16_t machine;
+  uint32_t imageSize;
+  uint32_t pdataRva, pdataSize;
 };
+
+// The CE DLL the unwinder walks, and the loader's frame at its call into it.
+const Loaded *unwound = nullptr;
+uintptr_t callSiteSp = 0;
+bool inCall = false;
+int unwoundCalls = 0, unwoundFrames = 0;
+
+} // namespace
+
+#if defined(__arm__)
+// The loader's call into the DLL, which records its sp; its return address
+// is CallIntoDllReturn. Each COREDLL import is bound to a trampoline that
+// hands the sp and return address at its entry to UnwindThenStandIn, then
+// goes on to the stand-in with every register and the stack as they came.
+// Written in the loader's own mode, so that the DLL meets a Thumb caller
+// and Thumb stand-ins in the Thumb build.
+#if defined(__thumb__)
+#define LOADER_MODE ".thumb\n"
+#define ASM_FUNCTION(name)                                                     \
+  ".global " #name "\n.type " #name ", %function\n.thumb_func\n" #name ":\n"
+#else
+#define LOADER_MODE ".arm\n"
+#define ASM_FUNCTION(name)                                                     \
+  ".global " #name "\n.type " #name ", %function\n" #name ":\n"
+#endif
+#define TRAMPOLINE(function, ordinal)                                          \
+  ASM_FUNCTION(Trampoline##ordinal)                                            \
+  "push {r0, r1, r2, r3, r4, lr}\n"                                            \
+  "ldr r4, =" #ordinal "\n"                                                    \
+  "b TrampolineBody\n"                                                         \
+  ".ltorg\n"
+// clang-format off
+asm(".text\n.syntax unified\n" LOADER_MODE
+    // int CallIntoDll(function, argument, uintptr_t *sp)
+    ASM_FUNCTION(CallIntoDll)
+    "push {r4, lr}\n"
+    "mov r12, r0\n"
+    "movs r0, r1\n"
+    "mov r3, sp\n"
+    "str r3, [r2]\n"
+    "blx r12\n"
+    ASM_FUNCTION(CallIntoDllReturn)
+    "pop {r4, pc}\n"
+    // The trampolines' common part: the sp at their entry, lr and the
+    // ordinal to UnwindThenStandIn, then on to the stand-in it returns.
+    ASM_FUNCTION(TrampolineBody)
+    "add r0, sp, #24\n"
+    "mov r1, lr\n"
+    "movs r2, r4\n"
+    "bl UnwindThenStandIn\n"
+    "mov r12, r0\n"
+    "ldr r0, [sp, #20]\n"
+    "mov lr, r0\n"
+    "pop {r0, r1, r2, r3, r4}\n"
+    "add sp, sp, #4\n"
+    "bx r12\n"
+    COREDLL_IMPORTS(TRAMPOLINE));
+// clang-format on
+#undef TRAMPOLINE
+extern "C" int CallIntoDll(void *function, const void *argument, uintptr_t *sp);
+extern "C" void CallIntoDllReturn();
+#define DECLARE(function, ordinal) extern "C" void Trampoline##ordinal();
+COREDLL_IMPORTS(DECLARE)
+#undef DECLARE
+#else
+int CallIntoDll(void *function, const void *argument, uintptr_t *) {
+  return reinterpret_cast<int (*)(const void *)>(function)(argument);
+}
+void CallIntoDllReturn() {}
+#endif
+
+namespace {
+
+// What a frame's unwinding leaves: the caller's sp, and its pc (the saved
+// lr, or lr itself where nothing saved it).
+struct Frame {
+  uintptr_t sp, pc, lr;
+};
+
+std::string Hex(uintptr_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
+  return text;
+}
+
+// Pops the registers of mask (bit n is rn) from sp, in ascending order.
+void Pop(Frame *frame, uint32_t mask) {
+  for (int r = 0; r < 16; ++r) {
+    if ((mask & (1u << r)) != 0) {
+      uint32_t value = Read<uint32_t>(reinterpret_cast<uint8_t *>(frame->sp));
+      frame->lr = r == 14 ? value : frame->lr;
+      frame->sp += 4;
+    }
+  }
+}
+
+// CE's ARM entries (machines 0x1C0 and 0x1C2): the prolog's instructions,
+// executed backwards.
+void UnwindCeArm(const uint8_t *begin, uint32_t prologLength, Frame *frame) {
+  for (uint32_t i = prologLength; i-- > 0;) {
+    uint32_t word = Read<uint32_t>(begin + 4 * i);
+    if ((word & 0xFFFF0000) == 0xE92D0000) { // stmdb sp!, {...}
+      Pop(frame, word & 0xFFFF);
+    } else if ((word & 0xFFFF0FFF) == 0xE52D0004) { // str rX, [sp, #-4]!
+      Pop(frame, 1u << ((word >> 12) & 0xF));
+    } else if ((word & 0xFFFFF000) == 0xE24DD000) { // sub sp, sp, #imm
+      uint32_t rotate = ((word >> 8) & 0xF) * 2, value = word & 0xFF;
+      frame->sp +=
+          rotate == 0 ? value : value >> rotate | value << (32 - rotate);
+    } else {
+      Fail("a prolog instruction " + Hex(word) + " CE's unwinder cannot undo");
+    }
+  }
+  frame->pc = frame->lr;
+}
+
+// ARMNT's packed entries (machine 0x1C4): the stack adjustment, the
+// floating-point and integer registers, then the homed arguments.
+void UnwindArmNtPacked(uint32_t word, Frame *frame) {
+  uint32_t reg = (word >> 16) & 7, r = (word >> 19) & 1, l = (word >> 20) & 1;
+  uint32_t c = (word >> 21) & 1, h = (word >> 15) & 1, adjust = word >> 22;
+  frame->sp += 4 * (adjust >= 0x3F4 ? (adjust & 3) + 1 : adjust);
+  if (r == 1 && reg != 7) {
+    frame->sp += 8 * (reg + 1); // d8-dN
+  }
+  uint32_t saved = r == 0 ? ((2u << (reg + 4)) - 1) & ~0xFu : 0;
+  Pop(frame, saved | c << 11 | l << 14);
+  frame->sp += h * 16;
+  frame->pc = frame->lr;
+}
+
+// ARMNT's .xdata codes (machine 0x1C4), from the first: each undoes one
+// prolog instruction, the last one first, up to an end code.
+void UnwindArmNtCodes(const uint8_t *codes, const uint8_t *end, Frame *frame) {
+  for (const uint8_t *c = codes; c < end;) {
+    const uint8_t b = *c++;
+    const uint8_t next = c < end ? *c : 0;
+    if (b < 0x80) { // add sp, sp, #X*4
+      frame->sp += 4u * b;
+    } else if (b < 0xC0) { // pop {r0-r12, lr}, 32-bit
+      Pop(frame, ((b & 0x1Fu) << 8 | next) | ((b >> 5) & 1u) << 14);
+      ++c;
+    } else if (b >= 0xD0 && b < 0xE0) { // pop {r4-rN, lr}, 16 or 32-bit
+      uint32_t last = (b & 3) + (b < 0xD8 ? 4 : 8);
+      Pop(frame, (((2u << last) - 1) & ~0xFu) | ((b >> 2) & 1u) << 14);
+    } else if (b >= 0xE8 && b < 0xEC) { // addw sp, sp, #X*4
+      frame->sp += 4u * ((b & 3u) << 8 | next);
+      ++c;
+    } else if (b == 0xEC || b == 0xED) { // pop {r0-r7, lr}, 16-bit
+      Pop(frame, next | (b & 1u) << 14);
+      ++c;
+    } else if (b == 0xFB || b == 0xFC) {              // nop
+    } else if (b == 0xFD || b == 0xFE || b == 0xFF) { // end
+      break;
+    } else {
+      Fail("an ARMNT unwind code " + Hex(b) + " this unwinder cannot undo");
+    }
+  }
+  frame->pc = frame->lr;
+}
+
+// One frame: the entry whose function holds the pc, undone.
+void UnwindFrame(const Loaded &dll, Frame *frame) {
+  const uintptr_t base = reinterpret_cast<uintptr_t>(dll.base);
+  const uintptr_t pc = frame->pc & ~uintptr_t{1};
+  const uint8_t *entries = dll.base + dll.pdataRva;
+  for (uint32_t at = 0; at + 8 <= dll.pdataSize; at += 8) {
+    uint32_t start = Read<uint32_t>(entries + at);
+    uint32_t word = Read<uint32_t>(entries + at + 4);
+    if (dll.machine == 0x1C4 && (word & 3) == 0) { // .xdata at the RVA
+      uintptr_t begin = base + (start & ~1u);
+      const uint8_t *xdata = dll.base + word;
+      uint32_t header = Read<uint32_t>(xdata);
+      uint32_t epilogs = (header >> 23) & 0x1F, words = header >> 28;
+      if (words == 0) {
+        Fail("an ARMNT .xdata record with an extended header");
+      }
+      const uint8_t *codes = xdata + 4 + ((header >> 21) & 1 ? 0 : 4 * epilogs);
+      if (pc >= begin && pc < begin + (header & 0x3FFFF) * 2) {
+        UnwindArmNtCodes(codes, codes + 4 * words, frame);
+        return;
+      }
+    } else if (dll.machine == 0x1C4) {
+      uintptr_t begin = base + (start & ~1u);
+      if ((word & 3) != 1) {
+        Fail("an ARMNT entry of flag " + std::to_string(word & 3));
+      }
+      if (pc >= begin && pc < begin + ((word >> 2) & 0x7FF) * 2) {
+        UnwindArmNtPacked(word, frame);
+        return;
+      }
+    } else {
+      // BeginAddress is a virtual address, relocated with the image.
+      uintptr_t begin = start;
+      uint32_t prolog = word & 0xFF, length = ((word >> 8) & 0x3FFFFF) * 4;
+      if (pc >= begin + 4 * prolog && pc < begin + length) {
+        UnwindCeArm(reinterpret_cast<const uint8_t *>(begin), prolog, frame);
+        return;
+      }
+    }
+  }
+  Fail("no unwind entry for pc " + Hex(pc) + " (RVA " + Hex(pc - base) +
+       "): taken for a leaf, the walk would go back to lr");
+}
+
+// At each COREDLL call: from the return address into the DLL back to the
+// loader's call site, never leaving the DLL on the way.
+void CheckUnwinding(uintptr_t sp, uintptr_t returnAddress) {
+  if (unwound == nullptr || unwound->pdataSize == 0 || !inCall) {
+    Fail("a COREDLL call outside a call into the DLL, or no .pdata");
+  }
+  const uintptr_t base = reinterpret_cast<uintptr_t>(unwound->base);
+  const uintptr_t expected = reinterpret_cast<uintptr_t>(&CallIntoDllReturn);
+  Frame frame = {sp, returnAddress, returnAddress};
+  for (int frames = 1;; ++frames) {
+    Frame before = frame;
+    UnwindFrame(*unwound, &frame);
+    if (frame.pc == expected && frame.sp == callSiteSp) {
+      ++unwoundCalls;
+      unwoundFrames += frames;
+      return;
+    }
+    if (frame.pc - base >= unwound->imageSize ||
+        (frame.pc == before.pc && frame.sp == before.sp)) {
+      Fail("unwound to pc " + Hex(frame.pc) + " sp " + Hex(frame.sp) +
+           ", not the loader's " + Hex(expected) + " sp " + Hex(callSiteSp));
+    }
+  }
+}
+
+// A call into the DLL, its sp recorded for the unwinder.
+int Call(void *function, const void *argument = nullptr) {
+  inCall = true;
+  int result = CallIntoDll(function, argument, &callSiteSp);
+  inCall = false;
+  return result;
+}
+
+} // namespace
+
+extern "C" void *UnwindThenStandIn(uintptr_t sp, uintptr_t returnAddress,
+                                   uint32_t ordinal) {
+  CheckUnwinding(sp, returnAddress);
+  return StandInFor("COREDLL.dll", ordinal, nullptr);
+}
+
+namespace {
+
+// The trampoline of a COREDLL ordinal on 32-bit ARM, else the stand-in.
+void *BoundFor(const std::string &library, uint32_t ordinal, const char *name) {
+#if defined(__arm__)
+  if (library == "COREDLL.dll" && name == nullptr) {
+    switch (ordinal) {
+#define BIND(function, number)                                                 \
+  case number:                                                                 \
+    return reinterpret_cast<void *>(&Trampoline##number);
+      COREDLL_IMPORTS(BIND)
+#undef BIND
+    }
+  }
+#endif
+  return StandInFor(library, ordinal, name);
+}
 
 Loaded Load(const std::string &path) {
   FILE *in = std::fopen(path.c_str(), "rb");
@@ -216,7 +490,7 @@ Loaded Load(const std::string &path) {
                              ? nullptr
                              : reinterpret_cast<const char *>(
                                    base + static_cast<uint32_t>(entry) + 2);
-      void *bound = StandInFor(library, entry & 0xFFFF, name);
+      void *bound = BoundFor(library, entry & 0xFFFF, name);
       std::memcpy(base + slots + i, &bound, sizeof bound);
     }
   }
@@ -228,7 +502,13 @@ Loaded Load(const std::string &path) {
   if (dllMain(base, 1 /* process attach */, nullptr) != TRUE) {
     Fail("DllMain");
   }
-  return {base, Read<uint32_t>(directories), wide};
+  return {base,
+          Read<uint32_t>(directories),
+          wide,
+          Read<uint16_t>(pe + 4),
+          imageSize,
+          Read<uint32_t>(directories + 3 * 8),
+          Read<uint32_t>(directories + 3 * 8 + 4)};
 }
 
 // The same address by name and by ordinal, or a failure.
@@ -263,6 +543,7 @@ int main(int argc, char **argv) {
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Loaded dll = Load(argv[1]);
+  unwound = &dll;
   using NameCall = int (*)(const char16_t *);
   using PlainCall = int (*)();
   auto gpsOpen = reinterpret_cast<NameCall>(Bind(dll, "GPSOpen", 1));
@@ -302,7 +583,7 @@ int main(int argc, char **argv) {
   for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
     std::string command(line, std::strcspn(line, "\n"));
     if (command == "o") {
-      if (gpsOpen(port.c_str()) != 999) {
+      if (Call(reinterpret_cast<void *>(gpsOpen), port.c_str()) != 999) {
         Fail("GPSOpen");
       }
       const auto *record = reinterpret_cast<const uint8_t *>(&lastSettings);
@@ -313,15 +594,19 @@ int main(int argc, char **argv) {
       std::printf("\n");
     } else if (command.rfind("w ", 0) == 0) {
       std::string name = command.substr(2);
-      if (gpsWrite(Utf16(std::string(argv[3]) + "/" + name).c_str()) != 999) {
+      std::u16string path = Utf16(std::string(argv[3]) + "/" + name);
+      if (Call(reinterpret_cast<void *>(gpsWrite), path.c_str()) != 999) {
         Fail("GPSWrite");
       }
       std::printf("wrote %s\n", name.c_str());
     } else if (command == "c") {
-      if (gpsClose() != 999 || *n != 1234) {
+      if (Call(reinterpret_cast<void *>(gpsClose)) != 999 || *n != 1234) {
         Fail("GPSClose");
       }
       std::printf("closed\n");
+    } else if (command == "f") {
+      std::printf("unwound %d calls through %d frames\n", unwoundCalls,
+                  unwoundFrames);
     } else if (const char *answer = StandInCommand(command.c_str())) {
       std::printf("%s\n", answer);
     }

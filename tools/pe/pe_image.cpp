@@ -28,6 +28,8 @@ constexpr uint32_t kDataDirectories = 16;
 // The data directories this image fills.
 constexpr int kExportTable = 0;
 constexpr int kImportTable = 1;
+constexpr int kResourceTable = 2;
+constexpr int kExceptionTable = 3;
 constexpr int kBaseRelocationTable = 5;
 constexpr int kImportAddressTable = 12;
 
@@ -84,8 +86,8 @@ struct Directory {
 };
 
 // Export and import directories, laid out for the section at rva.
-Section ReadOnlyData(const Image &image, uint32_t rva, Directory *exports,
-                     Directory *imports) {
+Section ReadOnlyData(const Header &header, const Image &image, uint32_t rva,
+                     Directory *exports, Directory *imports) {
   Bytes out;
   uint16_t base = 0xFFFF, last = 0;
   for (const Export &e : image.exports) {
@@ -99,6 +101,7 @@ Section ReadOnlyData(const Image &image, uint32_t rva, Directory *exports,
   const uint32_t functions = 40, names = functions + 4u * (last - base + 1u);
   const uint32_t nameOrdinals = names + 4 * count;
   out.data.resize(nameOrdinals + 2 * count, 0);
+  out.Put32(4, header.timeStamp);
   out.Put32(16, base);
   out.Put32(20, last - base + 1u);
   out.Put32(24, count);
@@ -212,28 +215,61 @@ std::vector<uint8_t> BaseRelocationBlocks(std::vector<uint32_t> rvas) {
   return out.data;
 }
 
-std::vector<uint8_t> Write(const Header &header, const Image &image) {
+// A section of the given content at the next free page.
+Section Appended(const std::vector<Section> &sections, const std::string &name,
+                 std::vector<uint8_t> data) {
+  const Section &last = sections.back();
+  Section section;
+  section.name = name;
+  section.rva = AlignUp(last.rva + last.virtualSize, kSectionAlignment);
+  section.virtualSize = static_cast<uint32_t>(data.size());
+  section.data = std::move(data);
+  return section;
+}
+
+bool Write(const Header &header, const Image &image, std::vector<uint8_t> *file,
+           std::string *why) {
   std::vector<Section> sections = image.sections;
-  const Section &lastLoaded = sections.back();
-  uint32_t next =
-      AlignUp(lastLoaded.rva + lastLoaded.virtualSize, kSectionAlignment);
-  Directory exports, imports;
-  sections.push_back(ReadOnlyData(image, next, &exports, &imports));
-  next = AlignUp(next + sections.back().virtualSize, kSectionAlignment);
-  Section relocations;
-  relocations.name = ".reloc";
-  relocations.rva = next;
-  relocations.data = BaseRelocationBlocks(image.relocations);
-  relocations.virtualSize = static_cast<uint32_t>(relocations.data.size());
-  sections.push_back(relocations);
+  std::vector<uint32_t> relocated = image.relocations;
+  Directory exports, imports, exceptions, resources;
+  sections.push_back(Appended(sections, ".rdata", {}));
+  sections.back() =
+      ReadOnlyData(header, image, sections.back().rva, &exports, &imports);
+  if (!image.functions.empty()) {
+    sections.push_back(Appended(sections, ".pdata", {}));
+    Section &pdata = sections.back();
+    UnwindTable table;
+    if (!UnwindEntries(UnwindFormatOf(header.machine), image.functions,
+                       kImageBase, pdata.rva, &table, why)) {
+      return false;
+    }
+    pdata.data = table.bytes;
+    pdata.virtualSize = static_cast<uint32_t>(table.bytes.size());
+    exceptions = {pdata.rva, table.entriesSize};
+    for (uint32_t word : table.relocations) {
+      relocated.push_back(pdata.rva + word);
+    }
+  }
+  if (!image.resources.empty()) {
+    sections.push_back(Appended(sections, ".rsrc", {}));
+    Section &rsrc = sections.back();
+    rsrc.data = ResourceSection(image.resources, rsrc.rva);
+    rsrc.virtualSize = static_cast<uint32_t>(rsrc.data.size());
+    resources = {rsrc.rva, rsrc.virtualSize};
+  }
+  sections.push_back(
+      Appended(sections, ".reloc", BaseRelocationBlocks(relocated)));
+  const Section &relocations = sections.back();
   const uint32_t imageSize =
       AlignUp(relocations.rva + relocations.virtualSize, kSectionAlignment);
 
   const uint32_t peAt = 0x40, optionalAt = peAt + 24;
   const uint32_t sectionTableAt = optionalAt + kOptionalHeaderSize;
-  const uint32_t headersSize =
-      AlignUp(sectionTableAt + 40 * static_cast<uint32_t>(sections.size()),
-              kFileAlignment);
+  const uint32_t headersSize = kHeadersSize;
+  if (sectionTableAt + 40 * sections.size() > headersSize) {
+    *why = "too many sections for the headers";
+    return false;
+  }
   uint32_t codeSize = 0, dataSize = 0, zeroSize = 0, codeBase = 0, dataBase = 0;
   for (const Section &s : sections) {
     uint32_t size = AlignUp(s.virtualSize, kFileAlignment);
@@ -253,9 +289,9 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
   out.U32(0x00004550); // "PE\0\0"
   out.U16(header.machine);
   out.U16(static_cast<uint16_t>(sections.size()));
-  out.U32(0); // no time stamp: the same input gives the same file
-  out.U32(0); // no COFF symbol table
-  out.U32(0); // and no symbols
+  out.U32(header.timeStamp); // the sources' date, not the clock's
+  out.U32(0);                // no COFF symbol table
+  out.U32(0);                // and no symbols
   out.U16(kOptionalHeaderSize);
   out.U16(kExecutableImage | k32BitMachine | kDll);
 
@@ -291,6 +327,8 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
   Directory directories[kDataDirectories] = {};
   directories[kExportTable] = exports;
   directories[kImportTable] = imports;
+  directories[kResourceTable] = resources;
+  directories[kExceptionTable] = exceptions;
   directories[kBaseRelocationTable] = {relocations.rva,
                                        relocations.virtualSize};
   directories[kImportAddressTable] = {
@@ -322,7 +360,8 @@ std::vector<uint8_t> Write(const Header &header, const Image &image) {
     out.PadTo(kFileAlignment);
   }
   out.Put32(checksumAt, Checksum(out.data, checksumAt));
-  return out.data;
+  *file = out.data;
+  return true;
 }
 
 } // namespace pe

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "resources.h"
+#include "unwind.h"
+
 namespace pe {
 
 // Where the image is linked (cmake/ce-image.ld puts the first section one
@@ -16,19 +19,23 @@ namespace pe {
 constexpr uint32_t kImageBase = 0x10000000;
 constexpr uint32_t kSectionAlignment = 0x1000;
 constexpr uint32_t kFileAlignment = 0x200;
+// Room for more section headers than these images use, as CE's own linkers
+// leave.
+constexpr uint32_t kHeadersSize = 0x400;
 
 struct Header {
   uint16_t machine = 0;
   uint16_t subsystemMajor = 3;
   uint16_t subsystemMinor = 0;
   uint32_t entryRva = 0;
+  uint32_t timeStamp = 0; // also the export directory's
 };
 
 struct Section {
   std::string name;
   uint32_t rva = 0;
   uint32_t virtualSize = 0;
-  std::vector<uint8_t> data; // empty for zero-filled data
+  std::vector<uint8_t> data; // zero-filled beyond its end
   bool executable = false;
   bool writable = false;
 };
@@ -47,6 +54,8 @@ struct Image {
   uint32_t importSlotsRva = 0; // the import address table, inside a section
   std::vector<uint16_t> importOrdinals;
   std::vector<uint32_t> relocations; // RVAs of absolute 32-bit words
+  std::vector<Function> functions;   // everything in the code, for .pdata
+  std::vector<Resource> resources;   // for .rsrc
 };
 
 // The ordinals the import slots hold (0x80000000 | ordinal each, then 0).
@@ -56,7 +65,9 @@ bool ReadImportOrdinals(const Image &image, std::vector<uint16_t> *ordinals);
 // each block padded to a whole word.
 std::vector<uint8_t> BaseRelocationBlocks(std::vector<uint32_t> rvas);
 
-// The whole file.
-std::vector<uint8_t> Write(const Header &header, const Image &image);
+// The whole file; false and the reason when the functions' unwind data or
+// the headers do not fit.
+bool Write(const Header &header, const Image &image, std::vector<uint8_t> *file,
+           std::string *why);
 
 } // namespace pe

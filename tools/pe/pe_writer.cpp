@@ -5,15 +5,18 @@
 // ARM cross gcc and finish here.
 //
 //   pe_writer --machine 0x1c0 --subsystem 3.00 --def TolvaneGPS.def
-//             --import COREDLL.dll=SLOTS in.elf out.dll
+//             --import COREDLL.dll=SLOTS --timestamp SECONDS
+//             --resources TolvaneGPS.res in.elf out.dll
 //
 // It writes only what these DLLs need: the headers; one section for each
-// allocated ELF section; the export directory from the module-definition
-// file (LIBRARY, then "name[=symbol] @ordinal [DATA]" lines); one import
-// descriptor whose address table is the ELF array SLOTS, whose words are
-// already the ordinal entries (0x80000000 | ordinal, then 0); and base
-// relocations for every R_ARM_ABS32. Any other absolute relocation is an
-// error: build with -mword-relocations.
+// allocated ELF section, uninitialised data at the end of the section
+// before it; the export directory from the module-definition file (LIBRARY,
+// then "name[=symbol] @ordinal [DATA]" lines); one import descriptor whose
+// address table is the ELF array SLOTS, whose words are already the ordinal
+// entries (0x80000000 | ordinal, then 0); .pdata for every function symbol,
+// from its size and the prolog read from its code; .rsrc from a compiled
+// resource file; and base relocations for every R_ARM_ABS32. Any other
+// absolute relocation is an error: build with -mword-relocations.
 #include <elf.h>
 
 #include <cstdint>
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -56,6 +60,9 @@ struct Elf {
   std::vector<uint8_t> file;
   std::vector<Elf32_Shdr> sections;
   std::map<std::string, Elf32_Sym> symbols;
+  std::vector<std::pair<std::string, Elf32_Sym>> functions;
+  // The ARM mapping symbols: where code ($a, $t) and data ($d) begin.
+  std::map<uint32_t, char> mapping;
   uint32_t entry = 0;
 
   const char *SectionName(const Elf32_Shdr &section) const {
@@ -90,9 +97,15 @@ Elf ReadElf(const std::string &path) {
       auto symbol = At<Elf32_Sym>(elf.file, table.sh_offset + at);
       const char *name = reinterpret_cast<const char *>(
           elf.file.data() + strings.sh_offset + symbol.st_name);
-      if (symbol.st_shndx != SHN_UNDEF && name[0] != 0) {
-        elf.symbols[name] = symbol;
+      if (symbol.st_shndx == SHN_UNDEF || name[0] == 0) {
+        continue;
       }
+      if (name[0] == '$') {
+        elf.mapping[symbol.st_value & ~1u] = name[1];
+      } else if (ELF32_ST_TYPE(symbol.st_info) == STT_FUNC) {
+        elf.functions.push_back({name, symbol});
+      }
+      elf.symbols[name] = symbol;
     }
   }
   return elf;
@@ -190,10 +203,49 @@ Definition ReadDefinition(const std::string &path, const Elf &elf,
   return definition;
 }
 
+// Every function of the code with its prolog, or the reason there is none
+// an unwinder could read.
+std::vector<pe::Function> Functions(const Elf &elf, uint32_t base) {
+  std::map<uint32_t, pe::Function> byAddress; // aliases share an address
+  for (const auto &[name, symbol] : elf.functions) {
+    const Elf32_Shdr &section = elf.sections.at(symbol.st_shndx);
+    uint32_t start = symbol.st_value & ~1u;
+    if ((section.sh_flags & SHF_EXECINSTR) == 0 || symbol.st_size == 0 ||
+        start < section.sh_addr ||
+        start + symbol.st_size > section.sh_addr + section.sh_size) {
+      Fail("the function " + name + " has no size, or lies outside its code");
+    }
+    pe::Function function;
+    function.rva = start - base;
+    function.size = symbol.st_size;
+    function.thumb = (symbol.st_value & 1) != 0;
+    const uint8_t *code =
+        elf.file.data() + section.sh_offset + (start - section.sh_addr);
+    std::vector<uint8_t> bytes(code, code + symbol.st_size);
+    std::vector<bool> isData(bytes.size());
+    for (uint32_t at = 0; at < bytes.size(); ++at) {
+      auto next = elf.mapping.upper_bound(start + at);
+      isData[at] =
+          next != elf.mapping.begin() && std::prev(next)->second == 'd';
+    }
+    std::string why;
+    if (!pe::ReadProlog(bytes, isData, function.thumb, &function.prolog,
+                        &why)) {
+      Fail("no unwind data can describe " + name + ": " + why);
+    }
+    byAddress[function.rva] = function;
+  }
+  std::vector<pe::Function> functions;
+  for (const auto &[rva, function] : byAddress) {
+    functions.push_back(function);
+  }
+  return functions;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-  std::string defPath, importArg, elfPath, outPath;
+  std::string defPath, importArg, resPath, elfPath, outPath;
   pe::Header header;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -210,6 +262,10 @@ int main(int argc, char **argv) {
       defPath = argv[++i];
     } else if (arg == "--import" && hasValue) {
       importArg = argv[++i];
+    } else if (arg == "--timestamp" && hasValue) {
+      header.timeStamp = static_cast<uint32_t>(std::stoul(argv[++i]));
+    } else if (arg == "--resources" && hasValue) {
+      resPath = argv[++i];
     } else if (elfPath.empty()) {
       elfPath = arg;
     } else if (outPath.empty()) {
@@ -222,13 +278,28 @@ int main(int argc, char **argv) {
   if (header.machine == 0 || defPath.empty() || equals == std::string::npos ||
       outPath.empty()) {
     Fail("usage: pe_writer --machine M --subsystem MAJOR.MINOR --def FILE "
-         "--import DLL=SLOTS in.elf out.dll");
+         "--import DLL=SLOTS [--timestamp SECONDS] [--resources FILE.res] "
+         "in.elf out.dll");
   }
 
   Elf elf = ReadElf(elfPath);
   pe::Image image;
   for (const Elf32_Shdr &section : elf.sections) {
     if ((section.sh_flags & SHF_ALLOC) == 0 || section.sh_size == 0) {
+      continue;
+    }
+    // Uninitialised data right after data: the end of that section, as
+    // CE's linkers lay it out, with no file data.
+    const pe::Section *before =
+        image.sections.empty() ? nullptr : &image.sections.back();
+    if (section.sh_type == SHT_NOBITS && before != nullptr &&
+        before->writable &&
+        section.sh_addr - pe::kImageBase <
+            (before->rva + before->virtualSize + pe::kSectionAlignment - 1) /
+                pe::kSectionAlignment * pe::kSectionAlignment) {
+      pe::Section &data = image.sections.back();
+      data.virtualSize =
+          section.sh_addr + section.sh_size - pe::kImageBase - data.rva;
       continue;
     }
     pe::Section out;
@@ -268,7 +339,19 @@ int main(int argc, char **argv) {
     Fail("the import slots must hold 0x80000000 | ordinal entries, then 0");
   }
 
-  std::vector<uint8_t> file = pe::Write(header, image);
+  image.functions = Functions(elf, pe::kImageBase);
+  if (!resPath.empty()) {
+    std::string why;
+    if (!pe::ReadResFile(ReadFile(resPath), &image.resources, &why)) {
+      Fail(resPath + ": " + why);
+    }
+  }
+
+  std::vector<uint8_t> file;
+  std::string why;
+  if (!pe::Write(header, image, &file, &why)) {
+    Fail(why);
+  }
   std::ofstream out(outPath, std::ios::binary);
   out.write(reinterpret_cast<const char *>(file.data()),
             static_cast<std::streamsize>(file.size()));

@@ -15,12 +15,15 @@ add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} named_items.cpp
 target_include_directories(TolvaneGPS_elf PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/ce)
-# No runtime, no unwind tables, nothing position-independent; absolute
+# No runtime, no ELF unwind tables, nothing position-independent; absolute
 # addresses only in whole words (no movw/movt pairs), which the image's base
-# relocations can name.
+# relocations can name. CE's unwinder reads each function's prolog from its
+# first instructions, so every prolog comes first and whole, and sp moves
+# nowhere else: no shrink-wrapping, no scheduling into the prolog.
 target_compile_options(TolvaneGPS_elf PRIVATE -Os -ffreestanding
   -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables
   -fno-stack-protector -fno-pic -fno-threadsafe-statics -mword-relocations
+  -fno-shrink-wrap -fno-schedule-insns -fno-schedule-insns2
   -fno-tree-loop-distribute-patterns) # or memset would call itself
 target_link_options(TolvaneGPS_elf PRIVATE -nostdlib -static
   -Wl,-T,${PROJECT_SOURCE_DIR}/cmake/ce-image.ld -Wl,--emit-relocs
@@ -29,14 +32,25 @@ target_link_libraries(TolvaneGPS_elf PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_elf PROPERTIES
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)
 
+# The version resource, compiled for pe_writer to place in .rsrc.
+find_program(LLVM_RC NAMES llvm-rc-14 llvm-rc REQUIRED)
+set(TOLVANE_VERSION_RES ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.res)
+add_custom_command(OUTPUT ${TOLVANE_VERSION_RES}
+  COMMAND ${LLVM_RC} -no-preprocess /FO ${TOLVANE_VERSION_RES}
+          ${TOLVANE_VERSION_RC}
+  DEPENDS ${TOLVANE_VERSION_RC})
+
+# The link time in the headers is the sources' date.
 set(TOLVANE_DLL ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/TolvaneGPS.dll)
 add_custom_command(OUTPUT ${TOLVANE_DLL}
   COMMAND ${TOLVANE_PE_WRITER} --machine ${TOLVANE_CE_MACHINE}
           --subsystem ${TOLVANE_CE_SUBSYSTEM}
           --def ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def
           --import COREDLL.dll=coredllImports
+          --timestamp ${TOLVANE_SOURCE_DATE_EPOCH}
+          --resources ${TOLVANE_VERSION_RES}
           $<TARGET_FILE:TolvaneGPS_elf> ${TOLVANE_DLL}
-  DEPENDS TolvaneGPS_elf ${TOLVANE_PE_WRITER}
+  DEPENDS TolvaneGPS_elf ${TOLVANE_PE_WRITER} ${TOLVANE_VERSION_RES}
   COMMENT "Writing the ${TOLVANE_CE_TARGET} PE image")
 add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
 

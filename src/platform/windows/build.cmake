@@ -26,10 +26,11 @@ set(TOLVANE_CONSTRUCTOR_SYMBOL TolvaneGPSConstructForMsvc)
 set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
 configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
 
+enable_language(RC)
 add_library(TolvaneGPS SHARED ${TOLVANE_CORE_SOURCES} named_items.cpp dllmain.cpp
   platform/windows/port_steps.cpp platform/shared_port_steps.cpp
   platform/windows/msvc_constructor.cpp
-  ${TOLVANE_DEF})
+  ${TOLVANE_DEF} ${TOLVANE_VERSION_RC})
 set_target_properties(TolvaneGPS PROPERTIES PREFIX "" IMPORT_PREFIX "")
 target_include_directories(TolvaneGPS PRIVATE
   ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
