@@ -101,11 +101,15 @@ TEST(Gpscapture, EachKindOfBadPortIsExplained) {
   pid_t holder = fork();
   if (holder == 0) {
     int port = open(receiver.path().c_str(), O_RDWR | O_NOCTTY);
-    flock(port, LOCK_EX);
-    write(ready[1], "y", 1);
+    // The parent waits for the byte; a child that fails ends that wait, as
+    // it holds the pipe's only write end.
+    if (flock(port, LOCK_EX) != 0 || write(ready[1], "y", 1) != 1) {
+      _exit(1);
+    }
     pause();
     _exit(0);
   }
+  close(ready[1]);
   char byte;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   int status = -1;
