@@ -6,16 +6,19 @@
 # file it ships. Then the packages are unpacked into a scratch root, never
 # onto the machine: for this machine's architecture the autopkgtest runs
 # against that root; for another, the pseudo-terminal tests (tests/cross) are
-# cross-built against it and run under qemu-user.
+# cross-built against it and run under qemu-user. With KEEP=1 the scratch
+# folder stays, and its name is printed.
 #
 #   check-packages.sh SOURCE_DIR [ARCH]
 set -euo pipefail
 source_dir=$1
 arch=${2:-$(dpkg --print-architecture)}
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+trap '[ -n "${KEEP:-}" ] && echo "kept: $scratch" || rm -rf "$scratch"' EXIT
 control=$source_dir/debian/control
 
+# Without dh_auto_test: the suite runs those tests itself.
+export DEB_BUILD_OPTIONS=nocheck DEB_BUILD_PROFILES=nocheck
 "$source_dir/cmake/package.sh" "$scratch" "$arch" > /dev/null
 [ -z "$(blhc --all "$scratch/build.log")" ] || { blhc --all "$scratch/build.log"; exit 1; }
 echo "blhc: nothing to report"
@@ -74,8 +77,15 @@ cmake --build "$scratch/tests" -j2 > /dev/null
 # The tests wait on the line far more than they compute: four shards of each
 # program run at once. Under qemu-user, /proc shows the emulator's own system
 # calls, so the one test that watches a thread enter poll() through /proc
-# runs natively only.
-export GTEST_FILTER=-ThreadedHost.ACloseDuringAReadNeverTouchesTheHostsNextFile
+# runs natively only; the one that waits for a pseudo-terminal number to be
+# given out again runs after the shards, which would take it.
+alone=ThreadedHost.AReusedPseudoTerminalNumberIsNeverTakenOver
+export GTEST_FILTER=-ThreadedHost.ACloseDuringAReadNeverTouchesTheHostsNextFile:$alone
+# qemu-i386 (7.2) cannot join a thread while signals rain on the process,
+# not even in a ten-line program (pthread_join fails with EDEADLK): the
+# signal storm runs on the other CPUs and natively.
+[ "$arch" != i386 ] ||
+  GTEST_FILTER+=:Faults.ASignalStormBendsNoTimeOutAndLosesNoByte
 export GTEST_TOTAL_SHARDS=4
 for program in linked_tests host_view_test; do
   for shard in 0 1 2 3; do
@@ -87,6 +97,8 @@ status=0
 for job in $(jobs -p); do
   wait "$job" || status=1
 done
-[ $status -eq 0 ] || { cat "$scratch"/*_test*.[0-3]; exit 1; }
+GTEST_FILTER=$alone GTEST_TOTAL_SHARDS=1 GTEST_SHARD_INDEX=0 "${run[@]}" \
+  "$scratch/tests/linked_tests" > "$scratch/linked_tests.alone" 2>&1 || status=1
+[ $status -eq 0 ] || { cat "$scratch"/*_test*.*; exit 1; }
 awk -v what="$arch, under qemu-$cpu" '/^\[  PASSED  \]/ { passed += $4 }
-  END { print what ": " passed " tests passed" }' "$scratch"/*_test*.[0-3]
+  END { print what ": " passed " tests passed" }' "$scratch"/*_test*.*
