@@ -23,7 +23,7 @@ packages=(cmake make g++)
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
 # The Debian packages, their checks, and the cross builds make test makes.
-[ "$job" != test ] && [ "$job" != package ] || packages+=(dpkg-dev debhelper
+[ "$job" != test ] && [ "$job" != package ] || packages+=(build-essential debhelper
   libgtest-dev libgmock-dev libbenchmark-dev)
 [ "$job" != test ] || packages+=(blhc qemu-user pkgconf python3
   $(awk '!/^#/ && $3 == "yes" { $1 = $2 = $3 = ""; print }' "$architectures"))
