@@ -28,7 +28,7 @@ if [ "$arch" != "$(dpkg --print-architecture)" ]; then
 fi
 if ! (cd "$copy" && dpkg-buildpackage "${options[@]}") > "$out/build.log" 2>&1
 then
-  tail -n 40 "$out/build.log"
+  tail -n 40 "$out/build.log" >&2
   echo "dpkg-buildpackage failed: the whole log is $out/build.log" >&2
   exit 1
 fi
