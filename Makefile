@@ -6,9 +6,9 @@
 #               suite under ASan+UBSan.
 # make windows: the Windows SDK, with the cross tools alone: each target into
 #               dist/windows/<target>/, and one archive of them all.
-# make package: the Debian packages, into build-package/packages/, packed
-#               under umask 022 as dpkg-buildpackage does: CPack takes the
-#               modes of the archive members from the umask.
+# make package: the Debian packages, by dpkg-buildpackage from debian/,
+#               into build-package/ (with the fast tests); ARCH=arm64 (or
+#               any of cmake/debian-architectures) cross-builds them.
 JOBS ?= $(shell nproc)
 # No "Entering directory" lines from the builds underneath.
 MAKEFLAGS += --no-print-directory
@@ -32,10 +32,8 @@ windows:
 	bash cmake/windows-sdk.sh
 
 package:
-	bash cmake/install-deps.sh test
-	cmake -S . -B build-package -DCMAKE_INSTALL_PREFIX=/usr
-	cmake --build build-package -j$(JOBS)
-	cd build-package && umask 022 && cpack -G DEB
+	bash cmake/install-deps.sh package $(ARCH)
+	bash cmake/package.sh build-package $(ARCH)
 
 # make bench: the benchmarks and the system calls a block, printed (about a
 #             minute).

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages a job needs, when missing: "demo" (a compiler
-# and CMake), "windows" (and the cross tools of the Windows SDK) or "test"
-# (everything the developer build and its tests use). Idempotent; as root it
-# runs apt-get, waiting for another apt to finish, otherwise it prints the
-# lines to run.
+# and CMake), "windows" (and the cross tools of the Windows SDK), "package
+# [ARCH]" (what dpkg-buildpackage needs, for ARCH its cross build) or "test"
+# (everything the developer build and its tests use, the cross builds of
+# cmake/debian-architectures marked for make test included). Idempotent; as
+# root it adds the foreign architectures and runs apt-get, waiting for
+# another apt to finish, otherwise it prints the lines to run.
 set -euo pipefail
 job=${1:-test}
+arch=${2:-}
+architectures=$(dirname "$0")/debian-architectures
 
 packages=(cmake make g++)
 [ "$job" = demo ] || packages+=(clang llvm lld-16
@@ -18,6 +22,14 @@ packages=(cmake make g++)
   wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
+# The Debian packages, their checks, and the cross builds make test makes.
+[ "$job" != test ] && [ "$job" != package ] || packages+=(build-essential debhelper
+  libgtest-dev libgmock-dev libbenchmark-dev)
+[ "$job" != test ] || packages+=(blhc qemu-user pkgconf python3
+  $(awk '!/^#/ && $3 == "yes" { $1 = $2 = $3 = ""; print }' "$architectures"))
+[ "$job" != package ] || [ -z "$arch" ] ||
+  [ "$arch" = "$(dpkg --print-architecture)" ] || packages+=(
+  $(awk -v arch="$arch" '$1 == arch { $1 = $2 = $3 = ""; print }' "$architectures"))
 
 # The real-driver rig boots Debian's generic kernel: fetched and unpacked
 # once into the user's cache, never installed.
@@ -42,20 +54,23 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-# The 32-bit Wine that runs the i686 DLL's host is an i386 package.
-needs_i386=false
-for package in "${missing[@]}"; do
-  [[ $package == *:i386 ]] && needs_i386=true
-done
+# Packages of another architecture (wine32:i386, libc6-dev:arm64, ...) need
+# it added to dpkg's list first.
+foreign=$(for package in "${missing[@]}"; do
+  [[ $package != *:* ]] || echo "${package#*:}"
+done | sort -u | grep -vxF -f <(dpkg --print-architecture
+                                dpkg --print-foreign-architectures) || true)
 if [ "$(id -u)" -ne 0 ]; then
   echo "Missing packages. Run as root:" >&2
-  $needs_i386 && echo "  dpkg --add-architecture i386 && apt-get update" >&2
-  echo "  apt-get install -y ${missing[*]}" >&2
+  for architecture in $foreign; do
+    echo "  dpkg --add-architecture $architecture" >&2
+  done
+  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
+for architecture in $foreign; do
+  dpkg --add-architecture "$architecture"
+done
 apt-get -o DPkg::Lock::Timeout=600 update -qq
 apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"

@@ -30,6 +30,14 @@ int FileRecords() {
                     [](const std::string &to) { return to[0] == '/'; }));
 }
 
+// The system call poll() makes: ppoll where the CPU has no poll of its own
+// (arm64, riscv64), as the C library does.
+#ifdef SYS_poll
+constexpr long kPollCall = SYS_poll;
+#else
+constexpr long kPollCall = SYS_ppoll;
+#endif
+
 // A worker thread capturing once, which can tell when it waits on the line.
 class Worker {
 public:
@@ -48,7 +56,7 @@ public:
       std::string path =
           "/proc/self/task/" + std::to_string(tid_.load()) + "/syscall";
       if (tid_ != 0 &&
-          ReadWhole(path).rfind(std::to_string(SYS_poll) + " ", 0) == 0) {
+          ReadWhole(path).rfind(std::to_string(kPollCall) + " ", 0) == 0) {
         return true;
       }
     }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix, or takes a root that Debian
-# packages were unpacked into, then builds the three examples against it
+# packages were unpacked into (an empty one: the packages installed on this
+# machine, as the autopkgtest runs it), then builds the three examples against it
 # (C with dlopen, C++ through the CMake package, Python with ctypes), every
 # warning an error, and runs each against gps-sim.
 #
@@ -18,7 +19,7 @@ else
   prefix=$scratch/prefix
   cmake --install "$2" --prefix "$prefix" > /dev/null
 fi
-lib=$(dirname "$(find "$prefix" -name 'libTolvaneGPS.so.1' | head -n 1)")
+lib=$(dirname "$(find "$prefix"/lib* -name 'libTolvaneGPS.so.1' | head -n 1)")
 test -L "$lib/libTolvaneGPS.so" && test -L "$lib/libTolvaneGPS.so.1"
 test -f "$prefix/include/TolvaneGPS.h"
 sim=$prefix/bin/gps-sim

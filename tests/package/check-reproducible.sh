@@ -1,40 +1,28 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds everything that ships twice and compares checksums: the Debian
-# packages, the .so and the tools (with their debug info), and every Windows
-# and CE DLL and import library. The first side is the packages built here
-# from the tree itself under umask 022 in UTC, with the DLLs of the main
-# build; the second is a copy of the tree at a longer path, under umask 077
-# and another time zone, all built afresh, the DLLs by the SDK script. The
-# build reads no clock: every time stamp comes from SOURCE_DATE_EPOCH. With
-# KEEP=1 both builds stay in the scratch folder it names, for diffoscope to
-# show a difference.
+# packages (the .so and the tools inside them, with their debug symbols) and
+# every Windows and CE DLL and import library. The first side is the packages
+# dpkg-buildpackage makes from the tree itself under umask 022 in UTC, with
+# the DLLs of the main build; the second is a copy of the tree at a longer
+# path, under umask 077 and another time zone, all built afresh, the DLLs by
+# the SDK script. The build reads no clock: every time stamp comes from
+# SOURCE_DATE_EPOCH, which dpkg-buildpackage takes from debian/changelog.
+# With KEEP=1 both builds stay in the scratch folder it names, for
+# diffoscope to show a difference.
 set -euo pipefail
 source_dir=$1
 windows_dir=$2 # the main build's build/windows
 scratch=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] && echo "kept: $scratch" || rm -rf "$scratch"' EXIT
 
-# The files compared, as paths relative to a build directory.
-shipped() {
-  local build=$1
-  (cd "$build" && ls packages/*.deb src/libTolvaneGPS.so.* tools/gpscapture \
-                     tools/gps-sim)
-}
-
-# As make package does: CPack takes the modes of the archive members from
-# the umask, so packing alone runs under 022, as dpkg-buildpackage does.
-build_packages() {
-  local source=$1 build=$2
-  cmake -S "$source" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr > /dev/null
-  cmake --build "$build" -j2 > /dev/null
-  (cd "$build" && umask 022 && cpack -G DEB > /dev/null)
-}
+# The packages alone, without the tests, which change none of their bytes.
+export DEB_BUILD_OPTIONS=nocheck DEB_BUILD_PROFILES=nocheck
 
 # Side one.
-(umask 022 && TZ=UTC build_packages "$source_dir" "$scratch/one")
+(umask 022 && TZ=UTC "$source_dir/cmake/package.sh" "$scratch/one" > /dev/null)
 
-# Side two: the tree copied (its history too, which dates the build), the
+# Side two: the tree copied (its history too, which dates the DLLs), the
 # packages and the Windows SDK built as make package and make windows do.
 copy=$scratch/a-much-longer-directory-name-for-the-second-build/TolvaneGPS
 mkdir -p "$copy"
@@ -43,7 +31,7 @@ tar -C "$source_dir" --exclude='./build*' --exclude=./dist -cf - . |
 (
   umask 077
   export TZ=Pacific/Kiritimati
-  build_packages "$copy" "$scratch/two"
+  "$copy/cmake/package.sh" "$scratch/two" > /dev/null
   if [ -d "$windows_dir" ]; then
     "$copy/cmake/windows-sdk.sh" "$scratch/two/windows" "$scratch/two/dist" \
       > /dev/null
@@ -63,8 +51,8 @@ compare() {
     status=1
   fi
 }
-for file in $(shipped "$scratch/one"); do
-  compare "$scratch/one/$file" "$scratch/two/$file" "$file"
+for file in $(cd "$scratch/one" && ls ./*.deb); do
+  compare "$scratch/one/$file" "$scratch/two/$file" "${file#./}"
 done
 # Every DLL and import library of the SDK, against the main build's.
 if [ -d "$windows_dir" ]; then

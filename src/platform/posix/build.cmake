@@ -54,6 +54,7 @@ target_link_options(TolvaneGPS PRIVATE
   -Wl,-z,relro,-z,now)
 if(NOT TOLVANE_SANITIZE)
   # libc alone: no libstdc++, no libgcc_s, every symbol resolved at link time.
+  # The static libgcc gives 32-bit CPUs their 64-bit division helpers.
   target_link_options(TolvaneGPS PRIVATE -nodefaultlibs -Wl,--no-undefined)
-  target_link_libraries(TolvaneGPS PRIVATE c)
+  target_link_libraries(TolvaneGPS PRIVATE c gcc)
 endif()
