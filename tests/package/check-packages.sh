@@ -84,10 +84,11 @@ cmake --build "$scratch/tests" -j2 > /dev/null
 alone='*.APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt'
 export GTEST_FILTER="-*.ACloseDuringAReadNeverTouchesTheHostsNextFile:*.ChildrenForkedDuringCallsNeverHang:$alone"
 # qemu-i386 (7.2) cannot join a thread while signals rain on the process,
-# not even in a ten-line program (pthread_join fails with EDEADLK): the
-# signal storm runs on the other CPUs and natively.
+# not even in a ten-line program (pthread_join fails with EDEADLK), and
+# aborts two threads racing through opens and closes: the signal storm and
+# the racing opens run on the other CPUs and natively.
 [ "$arch" != i386 ] ||
-  GTEST_FILTER+=:*.ASignalStormBendsNoTimeOutAndLosesNoByte
+  GTEST_FILTER+=:*.ASignalStormBendsNoTimeOutAndLosesNoByte:*.RacingOpensAndClosesLeaveNothingOpenAndCloseWins
 export GTEST_TOTAL_SHARDS=4
 for program in linked_tests host_view_test; do
   for shard in 0 1 2 3; do
