@@ -14,7 +14,7 @@
 
 #include "../src/platform/ce/coredll_imports.h"
 #include "../src/platform/win32_subset.h"
-#include "pe_support.h"
+#include "windows_dll_support.h"
 #include "receiver_line.h"
 #include "test_support.h"
 

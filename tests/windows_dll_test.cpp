@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "pe_support.h"
+#include "windows_dll_support.h"
 #include "receiver/nmea.h"
 #include "test_support.h"
 

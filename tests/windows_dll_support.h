@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// What the tests of the Windows DLLs share: what llvm-readobj and
+// What the tests of the Windows and CE DLLs share: what llvm-readobj and
 // llvm-objdump read from a PE image, and the story of a pulled port told to
 // a host program driven one command at a time.
 #pragma once

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pe_support.h"
+#include "windows_dll_support.h"
 
 #include <cstdio>
 #include <regex>
