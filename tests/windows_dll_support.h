@@ -1,12 +1,29 @@
 // SPDX-License-Identifier: MIT
-// What the tests of the Windows and CE DLLs share: what llvm-readobj and
-// llvm-objdump read from a PE image, and the story of a pulled port told to
-// a host program driven one command at a time.
+// What the tests of the Windows and CE DLLs share: the targets as they
+// expect them, what llvm-readobj and llvm-objdump read from a PE image, the
+// driver of the hosts of dll_host.h, and the story of a pulled port told
+// to one.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "../src/platform/win32_subset.h"
+#include "test_support.h"
+#include "windows_targets.h"
+
+// The targets whose DLL imports from dll (KERNEL32.dll or COREDLL.dll).
+std::vector<WindowsTarget> TargetsImporting(const std::string &dll);
+// The runs under Wine, or else those in the ARM loader.
+std::vector<Run> RunsUnderWine(bool underWine);
+const WindowsTarget &TargetNamed(const std::string &name);
+void PrintTo(const WindowsTarget &target, std::ostream *out);
+void PrintTo(const Run &run, std::ostream *out);
+std::string DllOf(const std::string &target); // build/windows/<target>/...
 
 using Exports = std::map<int, std::string>;
 using Imports = std::map<std::string, std::vector<std::string>>;
@@ -40,23 +57,42 @@ PeImage ReadPe(const std::string &path);
 // OriginalFilename and the copyright line of LICENSE.
 void ExpectTheProjectsVersionResource(const PeImage &image);
 
-// The seven exports, with the names the platform's compiler gives the class
+// The seven exports, with the names the target's compiler gives the class
 // members at 4 and 5.
-Exports SevenExports(const std::string &constructor,
-                     const std::string &assignment);
+Exports SevenExports(const WindowsTarget &target);
 
-class ChildProcess;
-class FakeReceiver;
-class TempDir;
+// A host of dll_host.h, driven one command at a time.
+class DllHost : public ChildProcess {
+public:
+  using ChildProcess::ChildProcess;
+  // GPSOpen: the settings record SetCommState got last.
+  std::optional<DCB> Open();
+  testing::AssertionResult Write(const std::string &name);
+  testing::AssertionResult Close();
+  // Exports 4 to 7 under the target's names, called as its compiler calls
+  // them.
+  testing::AssertionResult CheckNamedItems(const WindowsTarget &target);
+  // The stand-ins' faults: the port pulled and plugged back, a line error,
+  // reads that come back empty at once.
+  testing::AssertionResult Unplug();
+  testing::AssertionResult Plug();
+  testing::AssertionResult LineError();
+  testing::AssertionResult EmptyReads();
+  // "opens N settings N closes N" since the last count.
+  std::string Counts();
+  // The ARM loader's "unwound N calls through F frames".
+  std::string Unwound();
 
-// A host of a DLL whose port calls go through the stand-ins of
-// unplugged_port.h, answering o (GPSOpen), w NAME (GPSWrite of dir/NAME),
-// c (GPSClose) and the stand-ins' u, p, e, n and s. The story: a receiver
-// absent at GPSOpen and plugged in later, a line error, reads that come back
-// empty at once, a port closed and
-// opened again at once, then one pulled for two calls and plugged back. No
-// call spins or returns early, the dead handle is closed before the port is
+private:
+  testing::AssertionResult Expect(const std::string &command,
+                                  const std::string &answer);
+};
+
+// The story: a receiver absent at GPSOpen and plugged in later, a line
+// error, reads that come back empty at once, a port closed and opened
+// again at once, then one pulled for two calls and plugged back. No call
+// spins or returns early, the dead handle is closed before the port is
 // opened again, the line is set again, and each block comes back whole
 // within two calls. Prints the figures under label.
-void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
+void TellThePulledPortStory(DllHost &host, FakeReceiver &receiver,
                             const TempDir &dir, const std::string &label);
