@@ -219,6 +219,13 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
   }
 }
 
+// The twin of the check above: the items answer to their own platform's
+// names only, so x86's names for them are refused.
+TEST_P(OnAnEmulatedCpu, TheNamedItemsAnswerToNoOtherPlatformsNames) {
+  DllHost host(LoaderFor(GetParam(), dir, receiver));
+  EXPECT_FALSE(host.CheckNamedItems(TargetNamed("i686")));
+}
+
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
   DllHost host(LoaderFor(GetParam(), dir, receiver));
