@@ -29,9 +29,7 @@
 #include "platform.h"
 #include "utf16.h"
 
-// The platform's faults (see unpluggable_port.h): a dead handle's reads
-// fail with ERROR_GEN_FAILURE, as on CE after a card removal or a resume,
-// and a closed port stays held for 2 s, as on CE.
+// After platform.h: the stand-ins take its Win32 types.
 #include "../dll_host.h"
 
 namespace {
@@ -47,6 +45,9 @@ template <typename T> T Read(const uint8_t *at) {
   return value;
 }
 
+// The platform's faults (see unpluggable_port.h): a dead handle's reads
+// fail with ERROR_GEN_FAILURE, as on CE after a card removal or a resume,
+// and a closed port stays held for 2 s, as on CE.
 const DWORD kDeadReadErrors[] = {31};
 
 // A CE driver keeps read time-outs of its own, which GPSOpen leaves alone;
