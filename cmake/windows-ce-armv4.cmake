@@ -1,10 +1,7 @@
 # SPDX-License-Identifier: MIT
-# Windows CE 3.00 on StrongARM (the ARMV4 ABI, machine 0x1C0): ARMv4
+# Windows CE 3.00 on StrongARM (the ARMV4 ABI): ARMv4
 # instructions only, compiled with Debian's ARM cross gcc and made a PE image
 # by tools/pe/pe_writer. Later devices mix in Thumb code: ce-armv4i.
-set(TOLVANE_CE_TARGET ce-armv4)
-set(TOLVANE_CE_MACHINE 0x1c0)
-set(TOLVANE_CE_SUBSYSTEM 3.00)
 set(TOLVANE_CE_GCC arm-linux-gnueabi)
 set(TOLVANE_CE_FLAGS "-marm -march=armv4")
 # StrongARM has no bx: the linker turns any into mov pc.

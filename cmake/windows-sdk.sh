@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# make windows: the Windows SDK, with the cross tools alone. Each target of
-# cmake/windows-targets is its own cross build under BUILD/<target>,
+# make windows: the Windows SDK, with the cross tools alone. The cross
+# builds are cmake/windows.cmake's, one per target of
+# cmake/windows-targets.cmake, under BUILD/windows/<target>; each is
 # installed into DIST/windows/<target>/: TolvaneGPS.dll, on desktop targets
 # TolvaneGPS.lib (for MSVC's linker) and TolvaneGPS.def, and
 # include/TolvaneGPS.h. Then LICENSE, a README.txt that says which DLL fits
-# which device (cmake/windows-devices), how to bind it and each file's
-# SHA-256, DIST/windows/SHA256SUMS, and the whole tree as
+# which device, how to bind it and each file's SHA-256,
+# DIST/windows/SHA256SUMS, and the whole tree as
 # DIST/TolvaneGPS-<version>-windows.tar.gz, byte for byte the same from any
 # build of the same commit.
 set -euo pipefail
@@ -14,21 +15,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-windows}
 dist=${2:-$root/dist}
 
-# pe_writer, the host tool that writes the CE images.
-cmake -S "$root" -B "$build/host" > /dev/null
-cmake --build "$build/host" --target pe_writer > /dev/null
-
-while read -r target; do
+cmake -S "$root" -B "$build" -DTOLVANE_WINDOWS=ON > /dev/null
+cmake --build "$build" --target windows > /dev/null
+devices=$build/windows/devices # target, tab, the devices it fits
+while IFS=$'\t' read -r target _; do
   echo "== $target"
-  cmake -S "$root" -B "$build/$target" --no-warn-unused-cli \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-$target.cmake" \
-    -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DTOLVANE_PE_WRITER="$build/host/tools/pe_writer" > /dev/null
-  cmake --build "$build/$target" > /dev/null
   rm -rf "$dist/windows/$target"
-  cmake --install "$build/$target" --prefix "$dist/windows/$target" \
+  cmake --install "$build/windows/$target" --prefix "$dist/windows/$target" \
     > /dev/null
-done < "$root/cmake/windows-targets"
+done < "$devices"
 
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null ||
                              echo 0)}
@@ -47,7 +42,7 @@ sums() {
   echo
   while IFS=$'\t' read -r target devices; do
     printf '  %-11s %s\n' "$target/" "$devices"
-  done < "$root/cmake/windows-devices"
+  done < "$devices"
   cat <<'TEXT'
 
 A program loads the DLL of its own processor: an x64 program emulated on

@@ -13,30 +13,14 @@
 #include <gtest/gtest.h>
 
 #include "../src/platform/ce/coredll_imports.h"
-#include "../src/platform/win32_subset.h"
-#include "pe_support.h"
 #include "receiver_line.h"
-#include "test_support.h"
+#include "windows_dll_support.h"
 
 namespace {
 
-struct CeTarget {
-  const char *name; // build/windows/<name>
-  const char *machine;
-  const char *subsystem; // Windows CE GUI, and its version
-};
+const std::vector<WindowsTarget> kCeTargets = TargetsImporting("COREDLL.dll");
 
-const CeTarget kCeTargets[] = {{"ce-armv4", "0x1C0", "9 3.0"},
-                               {"ce-armv4i", "0x1C2", "9 4.0"},
-                               {"ce-armv7", "0x1C4", "9 8.0"}};
-
-void PrintTo(const CeTarget &target, std::ostream *out) { *out << target.name; }
-
-std::string DllOf(const std::string &target) {
-  return std::string(WINDOWS_DIR "/") + target + "/TolvaneGPS.dll";
-}
-
-class CeDll : public testing::TestWithParam<CeTarget> {};
+class CeDll : public testing::TestWithParam<WindowsTarget> {};
 
 // Laid out as CE's own linkers do: uninitialised data at the end of .data
 // (no section without file data), room in the headers, the link time in
@@ -44,7 +28,7 @@ class CeDll : public testing::TestWithParam<CeTarget> {};
 TEST_P(CeDll, IsASmallRelocatableWindowsCeImageForItsMachine) {
   PeImage image = ReadPe(DllOf(GetParam().name));
   EXPECT_EQ(image.machine, GetParam().machine);
-  EXPECT_EQ(image.subsystem, GetParam().subsystem);
+  EXPECT_EQ(image.subsystem, std::string("9 ") + GetParam().subsystem);
   EXPECT_GT(image.relocations, 0);
   EXPECT_GT(image.size, 0);
   EXPECT_LE(image.size, 8192);
@@ -91,8 +75,7 @@ TEST_P(CeDll, ExportsTheSevenItemsUnderTheArmNames) {
   PeImage image = ReadPe(DllOf(GetParam().name));
   EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
   EXPECT_EQ(image.ordinalBase, "1");
-  EXPECT_EQ(image.exports, SevenExports("??0CTolvaneGPS@@QAA@XZ",
-                                        "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z"));
+  EXPECT_EQ(image.exports, SevenExports(GetParam()));
 }
 
 TEST_P(CeDll, ImportsFromCoreDllByOrdinalOnlyTheCallsItMakes) {
@@ -160,49 +143,17 @@ TEST(Arm64Dll, NeverTouchesX18) {
   EXPECT_EQ(std::regex_search(code, std::regex(R"(\b[xw]18\b)")), false);
 }
 
-struct Run {
-  const char *target;
-  const char *cpu;
-  const char *caller; // the loader's mode: "arm" or "thumb"
-};
-
-void PrintTo(const Run &run, std::ostream *out) {
-  *out << run.target << " on " << run.cpu;
-}
-
-// CE 3.0 code is all ARM; ARMV4I devices mix in Thumb callers and Thumb
-// system code. The ARM64 desktop DLL runs in the same loader, with KERNEL32
-// stand-ins.
-const Run kRuns[] = {
-    {"ce-armv4", "arm926", "arm"},    {"ce-armv4", "pxa270", "arm"},
-    {"ce-armv4i", "arm926", "thumb"}, {"ce-armv4i", "pxa270", "thumb"},
-    {"ce-armv7", "cortex-a8", "arm"}, {"arm64", "cortex-a53", "arm64"}};
-
 // The emulator and the loader for a run, from -cpu on.
 std::vector<std::string> LoaderFor(const Run &run, const TempDir &dir,
                                    const FakeReceiver &receiver) {
-  bool arm64 = std::string(run.caller) == "arm64";
+  bool arm64 = std::string(run.loader) == "arm64";
   return {arm64 ? QEMU_ARM64 : QEMU_ARM,
           "-cpu",
           run.cpu,
-          std::string(LOADER_DIR "/arm_loader_") + run.caller,
+          std::string(LOADER_DIR "/arm_loader_") + run.loader,
           DllOf(run.target),
           receiver.path(),
           dir.path()};
-}
-
-// The record GPSOpen handed to SetCommState, from the loader's hex line.
-DCB RecordFrom(const std::string &opened) {
-  std::istringstream hex(opened.substr(std::string("opened").size()));
-  unsigned char bytes[sizeof(DCB)] = {};
-  for (unsigned char &byte : bytes) {
-    unsigned value = 0;
-    hex >> std::hex >> value;
-    byte = static_cast<unsigned char>(value);
-  }
-  DCB dcb;
-  std::memcpy(&dcb, bytes, sizeof dcb);
-  return dcb;
 }
 
 class OnAnEmulatedCpu : public testing::TestWithParam<Run> {
@@ -216,10 +167,11 @@ protected:
 };
 
 TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
-  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
-  std::string opened = host.Ask("o");
-  ASSERT_EQ(opened.rfind("opened ", 0), 0u) << opened;
-  ExpectReceiverLine(RecordFrom(opened));
+  DllHost host(LoaderFor(GetParam(), dir, receiver));
+  ASSERT_TRUE(host.CheckNamedItems(TargetNamed(GetParam().target)));
+  std::optional<DCB> record = host.Open();
+  ASSERT_TRUE(record);
+  ExpectReceiverLine(*record);
   termios line = receiver.LineSettings();
   EXPECT_EQ(cfgetospeed(&line), B4800);
   EXPECT_EQ(line.c_lflag & ICANON, 0u);
@@ -231,31 +183,31 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
   }
   full.resize(5000);
   std::thread feed([&] { receiver.Send(full); });
-  EXPECT_EQ(host.Ask("w long"), "wrote long");
+  EXPECT_TRUE(host.Write("long"));
   feed.join();
   EXPECT_EQ(File("long"), full);
   receiver.Send("$GPRMC,1\r\n");
   ASSERT_TRUE(receiver.WaitUntilHolding(10));
-  EXPECT_EQ(host.Ask("w short"), "wrote short");
+  EXPECT_TRUE(host.Write("short"));
   EXPECT_EQ(File("short"), "$GPRMC,1\r\n");
 
-  EXPECT_EQ(host.Ask("w empty"), "wrote empty"); // the 2 s time-out
+  EXPECT_TRUE(host.Write("empty")); // the 2 s time-out
   EXPECT_EQ(File("empty"), "");
   receiver.Send("lost\r\n");
   ASSERT_TRUE(receiver.WaitUntilHolding(6));
-  EXPECT_EQ(host.Ask("w missing/lost"), "wrote missing/lost");
+  EXPECT_TRUE(host.Write("missing/lost"));
   EXPECT_FALSE(Exists(dir.File("missing")));
 
-  EXPECT_EQ(host.Ask("c"), "closed");
-  EXPECT_EQ(host.Ask("w after"), "wrote after");
+  EXPECT_TRUE(host.Close());
+  EXPECT_TRUE(host.Write("after"));
   EXPECT_EQ(File("after"), "");
-  EXPECT_EQ(host.Ask("c"), "closed");
+  EXPECT_TRUE(host.Close());
 
   // Every COREDLL call unwound back to the loader's call site: see
   // arm_loader.cpp.
-  if (std::string(GetParam().caller) != "arm64") {
+  if (std::string(GetParam().loader) != "arm64") {
     int calls = 0, frames = 0;
-    std::string unwound = host.Ask("f");
+    std::string unwound = host.Unwound();
     EXPECT_EQ(std::sscanf(unwound.c_str(), "unwound %d calls through %d frames",
                           &calls, &frames),
               2)
@@ -267,15 +219,23 @@ TEST_P(OnAnEmulatedCpu, TheDeviceBinaryCapturesThroughThePosixLayer) {
   }
 }
 
+// The twin of the check above: the items answer to their own platform's
+// names only, so x86's names for them are refused.
+TEST_P(OnAnEmulatedCpu, TheNamedItemsAnswerToNoOtherPlatformsNames) {
+  DllHost host(LoaderFor(GetParam(), dir, receiver));
+  EXPECT_FALSE(host.CheckNamedItems(TargetNamed("i686")));
+}
+
 // CE's faults, played by the loader's stand-ins: see TellThePulledPortStory.
 TEST_P(OnAnEmulatedCpu, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
-  ChildProcess host(LoaderFor(GetParam(), dir, receiver));
+  DllHost host(LoaderFor(GetParam(), dir, receiver));
   TellThePulledPortStory(host, receiver, dir,
                          std::string(GetParam().target) + " on " +
                              GetParam().cpu);
 }
 
-INSTANTIATE_TEST_SUITE_P(Arm, OnAnEmulatedCpu, testing::ValuesIn(kRuns),
+INSTANTIATE_TEST_SUITE_P(Arm, OnAnEmulatedCpu,
+                         testing::ValuesIn(RunsUnderWine(false)),
                          [](const auto &info) {
                            std::string name = std::string(info.param.target) +
                                               "_" + info.param.cpu;

@@ -11,45 +11,23 @@
 
 #include <gtest/gtest.h>
 
-#include "pe_support.h"
 #include "receiver/nmea.h"
-#include "test_support.h"
+#include "receiver_line.h"
+#include "windows_dll_support.h"
 
 namespace {
 
-struct WindowsTarget {
-  const char *name; // build/windows/<name>
-  const char *machine;
-  const char *constructor;
-  const char *assignment;
-  const char *wine; // the Wine loader that runs it, or null
-};
-
-const WindowsTarget kDesktopTargets[] = {
-    {"x86_64", "0x8664", "??0CTolvaneGPS@@QEAA@XZ",
-     "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z", WINE64},
-    {"i686", "0x14C", "??0CTolvaneGPS@@QAE@XZ",
-     "??4CTolvaneGPS@@QAEAAV0@ABV0@@Z", WINE32},
-    {"arm64", "0xAA64", "??0CTolvaneGPS@@QEAA@XZ",
-     "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z", nullptr},
-};
-
-void PrintTo(const WindowsTarget &target, std::ostream *out) {
-  *out << target.name;
-}
+const std::vector<WindowsTarget> kDesktopTargets =
+    TargetsImporting("KERNEL32.dll");
 
 std::string TargetDir(const WindowsTarget &target) {
   return std::string(WINDOWS_DIR "/") + target.name;
 }
 
-std::string DllOf(const WindowsTarget &target) {
-  return TargetDir(target) + "/TolvaneGPS.dll";
-}
-
 class WindowsDll : public testing::TestWithParam<WindowsTarget> {};
 
 TEST_P(WindowsDll, IsASmallRelocatableImageForItsMachine) {
-  PeImage image = ReadPe(DllOf(GetParam()));
+  PeImage image = ReadPe(DllOf(GetParam().name));
   EXPECT_EQ(image.machine, GetParam().machine);
   EXPECT_GT(image.relocations, 0); // a host may load it at any address
   EXPECT_GT(image.size, 0);
@@ -59,16 +37,15 @@ TEST_P(WindowsDll, IsASmallRelocatableImageForItsMachine) {
 }
 
 TEST_P(WindowsDll, ExportsTheSevenItemsUnderThePlatformsOwnNames) {
-  PeImage image = ReadPe(DllOf(GetParam()));
+  PeImage image = ReadPe(DllOf(GetParam().name));
   EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
   EXPECT_EQ(image.ordinalBase, "1");
-  EXPECT_EQ(image.exports,
-            SevenExports(GetParam().constructor, GetParam().assignment));
+  EXPECT_EQ(image.exports, SevenExports(GetParam()));
 }
 
 TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
   EXPECT_EQ(
-      ReadPe(DllOf(GetParam())).imports,
+      ReadPe(DllOf(GetParam().name)).imports,
       (Imports{{"KERNEL32.dll",
                 {"ClearCommError", "CloseHandle", "CreateFileW", "GetCommState",
                  "GetLastError", "GetTickCount", "ReadFile", "SetCommState",
@@ -76,7 +53,7 @@ TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
 }
 
 TEST_P(WindowsDll, CarriesTheProjectsVersionResource) {
-  ExpectTheProjectsVersionResource(ReadPe(DllOf(GetParam())));
+  ExpectTheProjectsVersionResource(ReadPe(DllOf(GetParam().name)));
 }
 
 // An MSVC linker looks every import up as __imp_<name>, with x86's leading
@@ -85,8 +62,7 @@ TEST_P(WindowsDll, ItsMsvcImportLibraryOffersEveryExportUnderMsvcsName) {
   std::string symbols =
       RunCommand(LLVM_NM " " + TargetDir(GetParam()) + "/src/TolvaneGPS.lib");
   const bool x86 = std::string(GetParam().name) == "i686";
-  for (const auto &[ordinal, name] :
-       SevenExports(GetParam().constructor, GetParam().assignment)) {
+  for (const auto &[ordinal, name] : SevenExports(GetParam())) {
     std::string imported =
         "__imp_" + std::string(x86 && name[0] != '?' ? "_" : "") + name;
     EXPECT_NE(symbols.find(" " + imported + "\n"), std::string::npos)
@@ -97,8 +73,8 @@ TEST_P(WindowsDll, ItsMsvcImportLibraryOffersEveryExportUnderMsvcsName) {
 // x64 and ARM64 walk the stack by .pdata: every function the DLL exports
 // has its unwind data there. x86 has no such table.
 TEST_P(WindowsDll, CarriesUnwindDataForEveryCallOn64BitTargets) {
-  PeImage image = ReadPe(DllOf(GetParam()));
-  if (std::string(GetParam().name) == "i686") {
+  PeImage image = ReadPe(DllOf(GetParam().name));
+  if (std::string(GetParam().unwind) == "none") {
     EXPECT_TRUE(image.unwound.empty());
     return;
   }
@@ -119,20 +95,19 @@ INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
                          [](const auto &info) { return info.param.name; });
 
 // A Windows host under Wine in the test's prefix, with COM7 mapped to the
-// receiver; "w" captures the next block, "c" closes.
-class WineHost : public ChildProcess {
+// receiver.
+class WineHost : public DllHost {
 public:
-  WineHost(const WindowsTarget &target, const std::string &dir,
+  WineHost(const Run &run, const std::string &dir,
            const std::string &host = "wine_host.exe")
-      : ChildProcess(WineCommand(target, dir, host)) {}
+      : DllHost(WineCommand(run, dir, host)) {}
   ~WineHost() {
     std::system("WINEPREFIX='" WINE_PREFIX "' '" WINESERVER "' -k");
   }
 
 private:
-  static std::vector<std::string> WineCommand(const WindowsTarget &target,
-                                              const std::string &dir,
-                                              const std::string &host) {
+  static std::vector<std::string>
+  WineCommand(const Run &run, const std::string &dir, const std::string &host) {
     setenv("WINEPREFIX", WINE_PREFIX, 1);
     setenv("WINEDEBUG", "-all", 1);
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
@@ -140,18 +115,20 @@ private:
     for (char &c : windowsDir) {
       c = c == '/' ? '\\' : c;
     }
+    std::string wine = std::string(run.loader) == "wine64" ? WINE64 : WINE32;
+    std::string program =
+        std::string(WINDOWS_DIR "/") + run.target + "/" + host;
     if (host == "msvc_host.exe") { // its one argument: the capture file
-      return {target.wine, TargetDir(target) + "/" + host,
-              windowsDir + "\\msvc.nmea"};
+      return {wine, program, windowsDir + "\\msvc.nmea"};
     }
-    return {target.wine, TargetDir(target) + "/" + host, "COM7", windowsDir};
+    return {wine, program, "COM7", windowsDir};
   }
 };
 
 // A full block, each number's starting elsewhere in the pattern.
 std::string Block(int number) { return PatternBytes(5000, number * 31); }
 
-class UnderWine : public testing::TestWithParam<WindowsTarget> {
+class UnderWine : public testing::TestWithParam<Run> {
 protected:
   void SetUp() override {
     if (std::string(WINE64).empty()) {
@@ -163,11 +140,8 @@ protected:
   }
 
   // GPSWrite of blockN.nmea, and what it left there.
-  static std::string Write(WineHost &host, int number) {
-    return host.Ask("w block" + std::to_string(number) + ".nmea");
-  }
-  static std::string Wrote(int number) {
-    return "wrote block" + std::to_string(number) + ".nmea";
+  static testing::AssertionResult Write(WineHost &host, int number) {
+    return host.Write("block" + std::to_string(number) + ".nmea");
   }
   std::string BlockFile(int number) {
     return ReadWhole(dir.File("block" + std::to_string(number) + ".nmea"));
@@ -179,7 +153,10 @@ protected:
 
 TEST_P(UnderWine, AHostCapturesEveryBlockExactlyFromTheLineItSet) {
   WineHost host(GetParam(), dir.path());
-  ASSERT_EQ(host.Ask("o"), "opened");
+  ASSERT_TRUE(host.CheckNamedItems(TargetNamed(GetParam().target)));
+  std::optional<DCB> record = host.Open();
+  ASSERT_TRUE(record);
+  ExpectReceiverLine(*record);
   termios line = receiver.LineSettings();
   EXPECT_EQ(cfgetispeed(&line), B4800);
   EXPECT_EQ(cfgetospeed(&line), B4800);
@@ -194,32 +171,32 @@ TEST_P(UnderWine, AHostCapturesEveryBlockExactlyFromTheLineItSet) {
     }
   });
   for (int b = 1; b <= 3; ++b) {
-    EXPECT_EQ(Write(host, b), Wrote(b));
+    EXPECT_TRUE(Write(host, b));
     EXPECT_EQ(BlockFile(b), Block(b)) << "block " << b;
   }
   feed.join();
-  EXPECT_EQ(host.Ask("c"), "closed");
+  EXPECT_TRUE(host.Close());
 }
 
 // The read time-outs GPSOpen sets: 2 s in all, 100 ms of quiet after a byte.
 TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
   WineHost host(GetParam(), dir.path());
-  ASSERT_EQ(host.Ask("o"), "opened");
+  ASSERT_TRUE(host.Open());
 
   Clock::time_point start = Clock::now();
-  EXPECT_EQ(Write(host, 1), Wrote(1));
+  EXPECT_TRUE(Write(host, 1));
   double silent = SecondsSince(start);
   EXPECT_NEAR(silent, 2.0, 0.3);
   EXPECT_EQ(BlockFile(1), "");
 
   // One receiver epoch at 4800 baud: one file, whole, soon after its end.
   std::string epoch = gpssim::Track(1).NextEpoch();
-  std::string answer;
-  std::thread ask([&] { answer = Write(host, 2); });
+  testing::AssertionResult wrote = testing::AssertionFailure();
+  std::thread ask([&] { wrote = Write(host, 2); });
   Clock::time_point lastByte = receiver.SendPaced(epoch, 4800);
   ask.join();
   double paced = SecondsSince(lastByte);
-  EXPECT_EQ(answer, Wrote(2));
+  EXPECT_TRUE(wrote);
   EXPECT_EQ(BlockFile(2), epoch);
   EXPECT_LT(paced, 0.3);
 
@@ -227,27 +204,27 @@ TEST_P(UnderWine, ReadsEndOnTheTimeOutsSilentPacedAndUnplugged) {
   // still ends within the total time-out.
   receiver.Send("$GPGGA,");
   ASSERT_TRUE(receiver.WaitUntilHolding(7));
-  std::thread read([&] { answer = Write(host, 3); });
+  std::thread read([&] { wrote = Write(host, 3); });
   EXPECT_TRUE(receiver.WaitUntilTaken()); // the read has begun
   receiver.Unplug();
   read.join();
-  EXPECT_EQ(answer, Wrote(3));
+  EXPECT_TRUE(wrote);
   EXPECT_EQ(BlockFile(3), "$GPGGA,");
   double slowest = 0, cpu = 0;
   for (int b = 4; b <= 6; ++b) {
     double cpuBefore = host.CpuSeconds();
     start = Clock::now();
-    EXPECT_EQ(Write(host, b), Wrote(b));
+    EXPECT_TRUE(Write(host, b));
     slowest = std::max(slowest, SecondsSince(start));
     cpu += host.CpuSeconds() - cpuBefore;
     EXPECT_EQ(BlockFile(b), "");
   }
   EXPECT_LT(slowest, 2.3);
-  EXPECT_EQ(host.Ask("c"), "closed");
+  EXPECT_TRUE(host.Close());
   std::printf("%s under Wine: silent line %.3f s, paced epoch of %zu bytes "
               "%.0f ms after its last byte, after unplug slowest call "
               "%.3f s, %.2f s CPU over 3 calls\n",
-              GetParam().name, silent, epoch.size(), paced * 1000, slowest,
+              GetParam().target, silent, epoch.size(), paced * 1000, slowest,
               cpu);
 }
 
@@ -271,12 +248,11 @@ TEST_P(UnderWine, AnMsvcBuiltHostLinksAndCallsEveryItem) {
 TEST_P(UnderWine, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
   WineHost host(GetParam(), dir.path());
   TellThePulledPortStory(host, receiver, dir,
-                         std::string(GetParam().name) + " under Wine");
+                         std::string(GetParam().target) + " under Wine");
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktop, UnderWine,
-                         testing::ValuesIn(kDesktopTargets,
-                                           kDesktopTargets + 2),
-                         [](const auto &info) { return info.param.name; });
+                         testing::ValuesIn(RunsUnderWine(true)),
+                         [](const auto &info) { return info.param.target; });
 
 } // namespace

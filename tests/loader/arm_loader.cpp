@@ -4,19 +4,9 @@
 // under qemu-aarch64 for the Windows on ARM64 DLL (PE32+). It maps the DLL
 // away from its preferred base, applies its base relocations, binds its
 // imports (COREDLL.dll by ordinal, KERNEL32.dll by name) to stand-ins that
-// behave like the platform, calls DllMain and checks the seven exports,
-// then runs the test's commands:
+// behave like the platform, calls DllMain, then runs the commands of
+// dll_host.h, and one of its own:
 //
-//   o          GPSOpen(PORT); prints "opened" and the settings record
-//              handed to SetCommState
-//   w NAME     GPSWrite(DIR/NAME); prints "wrote NAME"
-//   c          GPSClose; prints "closed"
-//   u, p       unplugs the port (a card pulled, a suspend) and plugs it
-//              back; prints "unplugged" or "plugged"
-//   e          the next read of the port meets a line error
-//   n          reads of the port come back empty at once until the next p
-//   s          prints "opens N settings N closes N": the port opens tried,
-//              settings applied and port handles closed since the last s
 //   f          prints "unwound N calls through F frames": see below
 //
 // Every call a CE DLL makes into COREDLL.dll first meets a virtual unwinder
@@ -33,10 +23,14 @@
 #include <sys/mman.h>
 #include <vector>
 
-#include "../../src/platform/ce/coredll_imports.h"
 #include "../../src/constants.h"
+#include "../../src/platform/ce/coredll_imports.h"
+#include "kernel32_imports.h"
 #include "platform.h"
 #include "utf16.h"
+
+// After platform.h: the stand-ins take its Win32 types.
+#include "../dll_host.h"
 
 namespace {
 
@@ -54,8 +48,6 @@ template <typename T> T Read(const uint8_t *at) {
 // The platform's faults (see unpluggable_port.h): a dead handle's reads
 // fail with ERROR_GEN_FAILURE, as on CE after a card removal or a resume,
 // and a closed port stays held for 2 s, as on CE.
-#include "../unpluggable_port.h"
-
 const DWORD kDeadReadErrors[] = {31};
 
 // A CE driver keeps read time-outs of its own, which GPSOpen leaves alone;
@@ -109,14 +101,7 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
   if (std::strcmp(name, #function) == 0) {                                     \
     return reinterpret_cast<void *>(standIn::function);                        \
   }
-    BIND(CreateFileW)
-    BIND(ReadFile)
-    BIND(WriteFile)
-    BIND(CloseHandle)
-    BIND(GetCommState)
-    BIND(SetCommState)
-    BIND(SetCommTimeouts) BIND(ClearCommError) BIND(Sleep) BIND(GetTickCount)
-        BIND(GetLastError)
+    KERNEL32_IMPORTS(BIND)
 #undef BIND
   }
   Fail("import of " + library + " " +
@@ -126,14 +111,14 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
 struct Loaded {
   uint8_t *base;
   uint32_t exportRva;
-  bool arm64;
   uint16_t machine;
   uint32_t imageSize;
   uint32_t pdataRva, pdataSize;
 };
 
-// The CE DLL the unwinder walks, and the loader's frame at its call into it.
-const Loaded *unwound = nullptr;
+// The DLL, which the unwinder walks, and the loader's frame at its call
+// into it.
+const Loaded *loaded = nullptr;
 uintptr_t callSiteSp = 0;
 bool inCall = false;
 int unwoundCalls = 0, unwoundFrames = 0;
@@ -339,21 +324,21 @@ void UnwindFrame(const Loaded &dll, Frame *frame) {
 // At each COREDLL call: from the return address into the DLL back to the
 // loader's call site, never leaving the DLL on the way.
 void CheckUnwinding(uintptr_t sp, uintptr_t returnAddress) {
-  if (unwound == nullptr || unwound->pdataSize == 0 || !inCall) {
+  if (loaded == nullptr || loaded->pdataSize == 0 || !inCall) {
     Fail("a COREDLL call outside a call into the DLL, or no .pdata");
   }
-  const uintptr_t base = reinterpret_cast<uintptr_t>(unwound->base);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(loaded->base);
   const uintptr_t expected = reinterpret_cast<uintptr_t>(&CallIntoDllReturn);
   Frame frame = {sp, returnAddress, returnAddress};
   for (int frames = 1;; ++frames) {
     Frame before = frame;
-    UnwindFrame(*unwound, &frame);
+    UnwindFrame(*loaded, &frame);
     if (frame.pc == expected && frame.sp == callSiteSp) {
       ++unwoundCalls;
       unwoundFrames += frames;
       return;
     }
-    if (frame.pc - base >= unwound->imageSize ||
+    if (frame.pc - base >= loaded->imageSize ||
         (frame.pc == before.pc && frame.sp == before.sp)) {
       Fail("unwound to pc " + Hex(frame.pc) + " sp " + Hex(frame.sp) +
            ", not the loader's " + Hex(expected) + " sp " + Hex(callSiteSp));
@@ -362,9 +347,10 @@ void CheckUnwinding(uintptr_t sp, uintptr_t returnAddress) {
 }
 
 // A call into the DLL, its sp recorded for the unwinder.
-int Call(void *function, const void *argument = nullptr) {
+int Call(DllCall function, const void *argument) {
   inCall = true;
-  int result = CallIntoDll(function, argument, &callSiteSp);
+  int result =
+      CallIntoDll(reinterpret_cast<void *>(function), argument, &callSiteSp);
   inCall = false;
   return result;
 }
@@ -504,15 +490,15 @@ Loaded Load(const std::string &path) {
   }
   return {base,
           Read<uint32_t>(directories),
-          wide,
           Read<uint16_t>(pe + 4),
           imageSize,
           Read<uint32_t>(directories + 3 * 8),
           Read<uint32_t>(directories + 3 * 8 + 4)};
 }
 
-// The same address by name and by ordinal, or a failure.
-void *Bind(const Loaded &dll, const char *name, uint32_t ordinal) {
+// The same address by name and by ordinal, or null.
+DllCall Bind(const char *name, int ordinal) {
+  const Loaded &dll = *loaded;
   const uint8_t *exports = dll.base + dll.exportRva;
   uint32_t ordinalBase = Read<uint32_t>(exports + 16);
   uint32_t functions = Read<uint32_t>(exports + 28);
@@ -527,12 +513,21 @@ void *Bind(const Loaded &dll, const char *name, uint32_t ordinal) {
       uint16_t index = Read<uint16_t>(dll.base + nameOrdinals + 2 * i);
       void *byName =
           dll.base + Read<uint32_t>(dll.base + functions + 4 * index);
-      if (byName == byOrdinal) {
-        return byName;
-      }
+      return byName == byOrdinal ? reinterpret_cast<DllCall>(byName) : nullptr;
     }
   }
-  Fail(std::string("binding ") + name + " by name and by ordinal");
+  return nullptr;
+}
+
+// The loader's own command, f.
+const char *Own(const char *command) {
+  static char answer[64];
+  if (std::strcmp(command, "f") != 0) {
+    return nullptr;
+  }
+  std::snprintf(answer, sizeof answer, "unwound %d calls through %d frames",
+                unwoundCalls, unwoundFrames);
+  return answer;
 }
 
 } // namespace
@@ -543,33 +538,7 @@ int main(int argc, char **argv) {
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Loaded dll = Load(argv[1]);
-  unwound = &dll;
-  using NameCall = int (*)(const char16_t *);
-  using PlainCall = int (*)();
-  auto gpsOpen = reinterpret_cast<NameCall>(Bind(dll, "GPSOpen", 1));
-  auto gpsWrite = reinterpret_cast<NameCall>(Bind(dll, "GPSWrite", 2));
-  auto gpsClose = reinterpret_cast<PlainCall>(Bind(dll, "GPSClose", 3));
-  // MSVC's ARM callers take the object's address back from a constructor.
-  // A member takes this in r0 (x0), like a plain first argument.
-  auto construct = reinterpret_cast<void *(*)(void *)>(Bind(
-      dll, dll.arm64 ? "??0CTolvaneGPS@@QEAA@XZ" : "??0CTolvaneGPS@@QAA@XZ",
-      4));
-  auto assign = reinterpret_cast<void *(*)(void *, const void *)>(
-      Bind(dll,
-           dll.arm64 ? "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z"
-                     : "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z",
-           5));
-  auto fn = reinterpret_cast<PlainCall>(Bind(dll, "?fnTolvaneGPS@@YAHXZ", 6));
-  auto *n = static_cast<int *>(Bind(dll, "?nTolvaneGPS@@3HA", 7));
-  char objects[2];
-  if (construct(&objects[0]) != &objects[0] ||
-      construct(&objects[1]) != &objects[1] ||
-      assign(&objects[0], &objects[1]) != &objects[0] || fn() != 42 ||
-      *n != 0) {
-    Fail("the named items");
-  }
-  *n = 1234;
-
+  loaded = &dll;
   const std::u16string port = Utf16(argv[2]);
   standInPort = port.c_str();
   heldAfterCloseMs = 2000;
@@ -580,36 +549,6 @@ int main(int argc, char **argv) {
   RealClearCommError = &::ClearCommError;
   RealSetCommState = &::SetCommState;
   RealCloseHandle = &::CloseHandle;
-  for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
-    std::string command(line, std::strcspn(line, "\n"));
-    if (command == "o") {
-      if (Call(reinterpret_cast<void *>(gpsOpen), port.c_str()) != 999) {
-        Fail("GPSOpen");
-      }
-      const auto *record = reinterpret_cast<const uint8_t *>(&lastSettings);
-      std::printf("opened");
-      for (size_t i = 0; i < sizeof lastSettings; ++i) {
-        std::printf(" %02x", record[i]);
-      }
-      std::printf("\n");
-    } else if (command.rfind("w ", 0) == 0) {
-      std::string name = command.substr(2);
-      std::u16string path = Utf16(std::string(argv[3]) + "/" + name);
-      if (Call(reinterpret_cast<void *>(gpsWrite), path.c_str()) != 999) {
-        Fail("GPSWrite");
-      }
-      std::printf("wrote %s\n", name.c_str());
-    } else if (command == "c") {
-      if (Call(reinterpret_cast<void *>(gpsClose)) != 999 || *n != 1234) {
-        Fail("GPSClose");
-      }
-      std::printf("closed\n");
-    } else if (command == "f") {
-      std::printf("unwound %d calls through %d frames\n", unwoundCalls,
-                  unwoundFrames);
-    } else if (const char *answer = StandInCommand(command.c_str())) {
-      std::printf("%s\n", answer);
-    }
-  }
-  return 0;
+  DllHost host = {Bind, Call, Own, port.c_str(), argv[3], '/'};
+  return RunDllHost(&host);
 }

@@ -245,7 +245,7 @@ def ftdi_lines(machine):
 
 def the_16550(machine, master):
     print("-- 8250: a 16550 on ttyS1", flush=True)
-    check(machine.ask("open /dev/ttyS1") == "opened", "GPSOpen answered")
+    check(machine.ask("o /dev/ttyS1") == "opened", "GPSOpen answered")
     lcr, mcr = machine.port_byte(0x2FB), machine.port_byte(0x2FC)
     print("   LCR 0x%02x, MCR 0x%02x" % (lcr, mcr))
     check(line_bits(lcr) == 0x03, "line control: 8 data bits, no parity, 1 stop bit")
@@ -295,7 +295,7 @@ def the_16550(machine, master):
 
 def the_ftdi(machine, master):
     print("-- ftdi_sio: an FT232 on ttyUSB0, named /dev/gps", flush=True)
-    check(machine.ask("open /dev/gps") == "opened", "GPSOpen answered")
+    check(machine.ask("o /dev/gps") == "opened", "GPSOpen answered")
     check(wait_for(lambda: speed_of(master) == termios.B4800, 5), "speed 4800 (host pty)")
     baud = machine.traces("usb_serial_set_baud")
     data = machine.traces("usb_serial_set_data")

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The host program inside the test machine: it loads libTolvaneGPS.so with
-// dlopen, as a host does, and follows the rig's commands on its console.
+// dlopen, as a host does, and follows the rig's commands on its console, in
+// the dialect of the Windows hosts (tests/dll_host.h) where the two meet.
 // Answers start with "@ " so that the rig can tell them from the kernel's
 // messages and the console's echo.
 //
-//   open PORT              GPSOpen(PORT)                 "@ opened"
-//   w NAME                 GPSWrite(/out/NAME)           "@ wrote NAME MS
-//   CPU_MS" c                      GPSClose()                    "@ closed" set
-//   PORT BAUD BITS PARITY STOP
-//                          the POSIX layer's SetCommState on a port of its
-//                          own, held until "unset"        "@ set 1|0 raw 1|0"
-//   unset                  closes that port              "@ unset"
-//   quit                   ends                          "@ bye"
+//   o PORT         GPSOpen(PORT)              "@ opened"
+//   w NAME         GPSWrite(/out/NAME)        "@ wrote NAME MS CPU_MS"
+//   c              GPSClose()                 "@ closed"
+//   set PORT BAUD BITS PARITY STOP
+//                  the POSIX layer's SetCommState on a port of its own,
+//                  held until "unset"         "@ set 1|0 raw 1|0"
+//   unset          closes that port           "@ unset"
+//   quit           ends                       "@ bye"
+//
+// The port is named with each o, since the rig opens more than one.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,7 +84,7 @@ int main() {
     char16_t wide[200];
     std::sscanf(line, "%15s %199s %u %u %c %u", word, arg, &baud, &bits,
                 &parity, &stop);
-    if (std::strcmp(word, "open") == 0) {
+    if (std::strcmp(word, "o") == 0) {
       Wide(arg, wide, 200);
       gpsOpen(wide);
       std::printf("@ opened\n");

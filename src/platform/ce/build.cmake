@@ -3,8 +3,6 @@
 # ARM-mode PE, so the core is compiled and linked by the ARM cross gcc into
 # an ELF image at a fixed base with its relocations kept, and pe_writer (a
 # host tool of ours, passed in as TOLVANE_PE_WRITER) makes the DLL of it.
-set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QAA@XZ")
-set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z")
 # The ARM EABI constructor returns this, as MSVC's ARM callers expect.
 set(TOLVANE_CONSTRUCTOR_SYMBOL _ZN11CTolvaneGPSC1Ev)
 configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
@@ -43,15 +41,15 @@ add_custom_command(OUTPUT ${TOLVANE_VERSION_RES}
 # The link time in the headers is the sources' date.
 set(TOLVANE_DLL ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/TolvaneGPS.dll)
 add_custom_command(OUTPUT ${TOLVANE_DLL}
-  COMMAND ${TOLVANE_PE_WRITER} --machine ${TOLVANE_CE_MACHINE}
-          --subsystem ${TOLVANE_CE_SUBSYSTEM}
+  COMMAND ${TOLVANE_PE_WRITER} --machine ${TOLVANE_TARGET_MACHINE}
+          --subsystem ${TOLVANE_TARGET_SUBSYSTEM}
           --def ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def
           --import COREDLL.dll=coredllImports
           --timestamp ${TOLVANE_SOURCE_DATE_EPOCH}
           --resources ${TOLVANE_VERSION_RES}
           $<TARGET_FILE:TolvaneGPS_elf> ${TOLVANE_DLL}
   DEPENDS TolvaneGPS_elf ${TOLVANE_PE_WRITER} ${TOLVANE_VERSION_RES}
-  COMMENT "Writing the ${TOLVANE_CE_TARGET} PE image")
+  COMMENT "Writing the ${TOLVANE_TARGET} PE image")
 add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
 
 # cmake --install: the SDK of this target, the DLL and the header. A CE host

@@ -4,24 +4,8 @@
 # the import table names KERNEL32.dll and only the calls the core makes.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
-# The names MSVC gives the class members on this processor (__thiscall on
-# x86, the plain member call on x64 and ARM64), and the machine an import
-# library names.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-  set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QAE@XZ")
-  set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QAEAAV0@ABV0@@Z")
-  set(TOLVANE_ENTRY_POINT _DllMain@12) # stdcall-decorated on x86
-  set(TOLVANE_DLLTOOL_MACHINE i386)
-else()
-  set(TOLVANE_CONSTRUCTOR_NAME "??0CTolvaneGPS@@QEAA@XZ")
-  set(TOLVANE_ASSIGNMENT_NAME "??4CTolvaneGPS@@QEAAAEAV0@AEBV0@@Z")
-  set(TOLVANE_ENTRY_POINT DllMain)
-  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
-    set(TOLVANE_DLLTOOL_MACHINE arm64)
-  else()
-    set(TOLVANE_DLLTOOL_MACHINE i386:x86-64)
-  endif()
-endif()
+# The import libraries name this machine.
+list(GET TOLVANE_TARGET_MSVC 2 TOLVANE_DLLTOOL_MACHINE)
 set(TOLVANE_CONSTRUCTOR_SYMBOL TolvaneGPSConstructForMsvc)
 set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
 configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
@@ -43,10 +27,10 @@ target_link_libraries(TolvaneGPS PRIVATE tolvane_flags)
 # stack through the DLL; 32-bit x86 has none to give.
 target_compile_options(TolvaneGPS PRIVATE -fno-exceptions -fno-rtti
   -fno-stack-protector
-  $<$<STREQUAL:${CMAKE_SYSTEM_PROCESSOR},i686>:-fno-asynchronous-unwind-tables -fno-unwind-tables>
+  $<$<STREQUAL:${TOLVANE_TARGET_UNWIND},none>:-fno-asynchronous-unwind-tables -fno-unwind-tables>
   $<$<CXX_COMPILER_ID:GNU>:-fno-tree-loop-distribute-patterns>)
 target_link_options(TolvaneGPS PRIVATE -nostdlib -nostartfiles
-  -Wl,-e,${TOLVANE_ENTRY_POINT} -Wl,--no-insert-timestamp -s
+  -Wl,-e,${TOLVANE_TARGET_ENTRY} -Wl,--no-insert-timestamp -s
   $<$<CXX_COMPILER_ID:GNU>:-Wl,--disable-auto-image-base>)
 # The import library an MSVC linker reads, made from the same module
 # definition as the export table: every export reachable as __imp_<name>,

@@ -19,7 +19,7 @@
 
 namespace {
 
-using ThreadedHost = LibraryHost;
+using HostileHost = LibraryHost;
 
 // The descriptors that lead to a path, as everything the library opens
 // here does (pipes a sanitizer opens to its symbolizer are not counted).
@@ -87,7 +87,7 @@ void ExpectUntouched(const FakeReceiver &stranger) {
 // port's old descriptor number. The read in flight ends on the port's own
 // descriptor, so the host's file is never read, closed or unlocked, and the
 // port is free for the next GPSOpen.
-TEST_F(ThreadedHost, ACloseDuringAReadNeverTouchesTheHostsNextFile) {
+TEST_F(HostileHost, ACloseDuringAReadNeverTouchesTheHostsNextFile) {
   const std::string secret = dir.File("private");
   for (bool busy : {true, false}) {
     Open();
@@ -123,7 +123,7 @@ TEST_F(ThreadedHost, ACloseDuringAReadNeverTouchesTheHostsNextFile) {
 
 // Two workers capturing at once, with no port and with one: whatever the
 // blocks hold, every descriptor the library opened is closed again.
-TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
+TEST_F(HostileHost, RacingWritersLeakNoDescriptor) {
   const int before = FileRecords();
   auto race = [&](int calls) {
     std::vector<std::thread> writers;
@@ -159,7 +159,7 @@ TEST_F(ThreadedHost, RacingWritersLeakNoDescriptor) {
 
 // With standard input, output and error closed, the port takes none of
 // their numbers, so the host's printf never reaches the receiver.
-TEST_F(ThreadedHost, ClosedStandardStreamsAreNeverTakenByThePort) {
+TEST_F(HostileHost, ClosedStandardStreamsAreNeverTakenByThePort) {
   EXPECT_EQ(ExitStatusOf([&] {
               close(0);
               close(1);
@@ -180,7 +180,7 @@ TEST_F(ThreadedHost, ClosedStandardStreamsAreNeverTakenByThePort) {
 // of its own, and the receiver is unplugged and plugged in again. The port
 // is taken back under the folder it was named in, whatever that folder's
 // name: plain, not valid UTF-8, or longer than a wide path buffer holds.
-TEST_F(ThreadedHost, ARelativeNameIsTakenBackWhereItWasNamed) {
+TEST_F(HostileHost, ARelativeNameIsTakenBackWhereItWasNamed) {
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
   std::string deep = dir.File("deep");
@@ -248,7 +248,7 @@ TerminalNumbered(const std::string &number,
 // it: never through a link older than the terminal, a dangling link, or a
 // number named directly that hung up; at once through a link re-created
 // for a restarted simulator, whatever number it got.
-TEST_F(ThreadedHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
+TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
   enum Story { kStaleLink, kDanglingLink, kNamedDirectly, kRestarted };
   for (Story story : {kStaleLink, kDanglingLink, kNamedDirectly, kRestarted}) {
     SCOPED_TRACE(story);
@@ -288,7 +288,7 @@ TEST_F(ThreadedHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
 
 // Forks while other threads are inside the library: every child's calls
 // complete as in any process, whatever the threads held at the fork.
-TEST_F(ThreadedHost, ChildrenForkedDuringCallsNeverHang) {
+TEST_F(HostileHost, ChildrenForkedDuringCallsNeverHang) {
   std::atomic<bool> stop{false};
   std::vector<std::thread> callers;
   for (int t = 0; t < 8; ++t) { // more than the cores: some are preempted
@@ -337,7 +337,7 @@ TEST_F(ThreadedHost, ChildrenForkedDuringCallsNeverHang) {
 // GPSClose meets the other's open in flight: after the last GPSClose no
 // descriptor the library opened is left, and the port is free for the next
 // GPSOpen.
-TEST_F(ThreadedHost, RacingOpensAndClosesLeaveNothingOpenAndCloseWins) {
+TEST_F(HostileHost, RacingOpensAndClosesLeaveNothingOpenAndCloseWins) {
   FakeReceiver second;
   const int before = FileRecords();
   std::atomic<bool> stop{false};

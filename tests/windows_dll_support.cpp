@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "pe_support.h"
+#include "windows_dll_support.h"
 
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
-
-#include <gtest/gtest.h>
-
-#include "test_support.h"
 
 namespace {
 
@@ -216,28 +213,117 @@ void ExpectTheProjectsVersionResource(const PeImage &image) {
   EXPECT_NE(image.version.at("FileDescription"), "");
 }
 
-Exports SevenExports(const std::string &constructor,
-                     const std::string &assignment) {
-  return {{1, "GPSOpen"},          {2, "GPSWrite"}, {3, "GPSClose"},
-          {4, constructor},        {5, assignment}, {6, "?fnTolvaneGPS@@YAHXZ"},
-          {7, "?nTolvaneGPS@@3HA"}};
+std::vector<WindowsTarget> TargetsImporting(const std::string &dll) {
+  std::vector<WindowsTarget> targets;
+  for (const WindowsTarget &target : kWindowsTargets) {
+    if (target.imports == dll) {
+      targets.push_back(target);
+    }
+  }
+  return targets;
 }
 
-void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
+std::vector<Run> RunsUnderWine(bool underWine) {
+  std::vector<Run> runs;
+  for (const Run &run : kRuns) {
+    if ((std::string(run.loader).rfind("wine", 0) == 0) == underWine) {
+      runs.push_back(run);
+    }
+  }
+  return runs;
+}
+
+const WindowsTarget &TargetNamed(const std::string &name) {
+  for (const WindowsTarget &target : kWindowsTargets) {
+    if (target.name == name) {
+      return target;
+    }
+  }
+  ADD_FAILURE() << "no target " << name;
+  return kWindowsTargets[0];
+}
+
+void PrintTo(const WindowsTarget &target, std::ostream *out) {
+  *out << target.name;
+}
+
+void PrintTo(const Run &run, std::ostream *out) {
+  *out << run.target << " in " << run.loader << " " << run.cpu;
+}
+
+std::string DllOf(const std::string &target) {
+  return WINDOWS_DIR "/" + target + "/TolvaneGPS.dll";
+}
+
+Exports SevenExports(const WindowsTarget &target) {
+  return {{1, "GPSOpen"},          {2, "GPSWrite"},        {3, "GPSClose"},
+          {4, target.constructor}, {5, target.assignment}, {6, kFunctionName},
+          {7, kVariableName}};
+}
+
+testing::AssertionResult DllHost::Expect(const std::string &command,
+                                         const std::string &answer) {
+  std::string got = Ask(command);
+  if (got == answer) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure()
+         << command << " answered \"" << got << "\", not \"" << answer << '"';
+}
+
+std::optional<DCB> DllHost::Open() {
+  std::istringstream answer(Ask("o"));
+  std::string word;
+  if (!(answer >> word) || word != "opened") {
+    return std::nullopt;
+  }
+  unsigned char bytes[sizeof(DCB)] = {};
+  for (unsigned char &byte : bytes) {
+    unsigned value = 0;
+    answer >> std::hex >> value;
+    byte = static_cast<unsigned char>(value);
+  }
+  DCB dcb;
+  std::memcpy(&dcb, bytes, sizeof dcb);
+  return dcb;
+}
+
+testing::AssertionResult DllHost::Write(const std::string &name) {
+  return Expect("w " + name, "wrote " + name);
+}
+testing::AssertionResult DllHost::Close() { return Expect("c", "closed"); }
+testing::AssertionResult DllHost::CheckNamedItems(const WindowsTarget &target) {
+  return Expect(std::string("i ") + target.constructor + " " +
+                    target.assignment + " " + kFunctionName + " " +
+                    kVariableName,
+                "items");
+}
+testing::AssertionResult DllHost::Unplug() { return Expect("u", "unplugged"); }
+testing::AssertionResult DllHost::Plug() { return Expect("p", "plugged"); }
+testing::AssertionResult DllHost::LineError() {
+  return Expect("e", "line error");
+}
+testing::AssertionResult DllHost::EmptyReads() {
+  return Expect("n", "empty reads");
+}
+std::string DllHost::Counts() { return Ask("s"); }
+std::string DllHost::Unwound() { return Ask("f"); }
+
+void TellThePulledPortStory(DllHost &host, FakeReceiver &receiver,
                             const TempDir &dir, const std::string &label) {
   int calls = 0;
   auto emptyCall = [&](const std::string &what) {
     double cpu = host.CpuSeconds();
     auto start = Clock::now();
     std::string name = "away" + std::to_string(++calls);
-    EXPECT_EQ(host.Ask("w " + name), "wrote " + name);
+    EXPECT_TRUE(host.Write(name));
     double wall = SecondsSince(start);
     cpu = host.CpuSeconds() - cpu;
     EXPECT_EQ(ReadWhole(dir.File(name)), "");
     // At most 6 calls in 10 s; a spin would burn the whole 2 s of CPU.
     EXPECT_GE(wall, 1.9);
     EXPECT_LT(cpu, 0.5);
-    std::string counts = host.Ask("s");
+    std::string counts = host.Counts();
     int opens = 30;
     std::sscanf(counts.c_str(), "opens %d", &opens);
     EXPECT_LE(opens, 30);
@@ -250,14 +336,14 @@ void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
   auto sendThenCapture = [&](const std::string &block) {
     for (int call = 0; call < 2; ++call) {
       std::string name = "back" + std::to_string(++calls);
-      std::string answer;
-      std::thread ask([&] { answer = host.Ask("w " + name); });
+      testing::AssertionResult wrote = testing::AssertionFailure();
+      std::thread ask([&] { wrote = host.Write(name); });
       if (call == 0) {
         EXPECT_TRUE(receiver.WaitUntilRaw());
         receiver.Send(block);
       }
       ask.join();
-      EXPECT_EQ(answer, "wrote " + name);
+      EXPECT_TRUE(wrote);
       if (!ReadWhole(dir.File(name)).empty()) {
         return ReadWhole(dir.File(name));
       }
@@ -266,44 +352,44 @@ void TellThePulledPortStory(ChildProcess &host, FakeReceiver &receiver,
   };
 
   // Not there at GPSOpen, then plugged in.
-  EXPECT_EQ(host.Ask("u"), "unplugged");
-  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
+  EXPECT_TRUE(host.Unplug());
+  ASSERT_TRUE(host.Open());
   awayCall();
-  EXPECT_EQ(host.Ask("p"), "plugged");
+  EXPECT_TRUE(host.Plug());
   EXPECT_EQ(sendThenCapture("$GPGGA,late\r\n"), "$GPGGA,late\r\n");
-  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
+  EXPECT_EQ(host.Counts(), "opens 1 settings 1 closes 0");
 
   // A line error fails one read: the port stays.
-  EXPECT_EQ(host.Ask("e"), "line error");
+  EXPECT_TRUE(host.LineError());
   EXPECT_EQ(sendThenCapture("$GPRMC,1\r\n"), "$GPRMC,1\r\n");
-  EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
+  EXPECT_EQ(host.Counts(), "opens 0 settings 0 closes 0");
 
   // Reads that come back empty at once, as at the end of a regular file:
   // the call still lasts the time-out, at no CPU, and the port stays.
-  EXPECT_EQ(host.Ask("n"), "empty reads");
+  EXPECT_TRUE(host.EmptyReads());
   emptyCall("reads empty at once");
-  EXPECT_EQ(host.Ask("p"), "plugged");
+  EXPECT_TRUE(host.Plug());
   EXPECT_EQ(sendThenCapture("$GPVTG\r\n"), "$GPVTG\r\n");
-  EXPECT_EQ(host.Ask("s"), "opens 0 settings 0 closes 0");
+  EXPECT_EQ(host.Counts(), "opens 0 settings 0 closes 0");
 
   // Closed and opened at once: where the platform holds the port a while
   // (CE, 2 s), the retry takes it then.
-  EXPECT_EQ(host.Ask("c"), "closed");
-  ASSERT_EQ(host.Ask("o").rfind("opened", 0), 0u);
+  EXPECT_TRUE(host.Close());
+  ASSERT_TRUE(host.Open());
   EXPECT_EQ(sendThenCapture("$GPGSA\r\n"), "$GPGSA\r\n");
-  host.Ask("s");
+  host.Counts();
 
   // Pulled, or the device suspended: the dead handle is closed first (the
   // stand-ins fail the run on a reopen before that), each call waits out
   // 2 s, and the receiver is back once plugged in, its line set again.
-  EXPECT_EQ(host.Ask("u"), "unplugged");
+  EXPECT_TRUE(host.Unplug());
   awayCall();
   awayCall();
-  EXPECT_EQ(host.Ask("p"), "plugged");
+  EXPECT_TRUE(host.Plug());
   auto replug = Clock::now();
   EXPECT_EQ(sendThenCapture(AllPassingBytes()), AllPassingBytes());
   std::printf("%s: from the replug to the block %.2f s\n", label.c_str(),
               SecondsSince(replug));
-  EXPECT_EQ(host.Ask("s"), "opens 1 settings 1 closes 0");
-  EXPECT_EQ(host.Ask("c"), "closed");
+  EXPECT_EQ(host.Counts(), "opens 1 settings 1 closes 0");
+  EXPECT_TRUE(host.Close());
 }
