@@ -12,13 +12,19 @@ job=${1:-test}
 arch=${2:-}
 architectures=$(dirname "$0")/debian-architectures
 
+# The LLVM tools' versions, written once for CMake and for this script.
+version_of() { awk -v tool="$1" '$1 == tool { print $2 }' \
+  "$(dirname "$0")/toolchain-versions"; }
+llvm=$(version_of llvm)
+lld=$(version_of lld)
+
 packages=(cmake make g++)
-[ "$job" = demo ] || packages+=(clang llvm lld-16
+[ "$job" = demo ] || packages+=(clang llvm "lld-$lld"
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
 [ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
-  binutils pkgconf libclang-rt-14-dev
+  binutils pkgconf "libclang-rt-$llvm-dev"
   wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)

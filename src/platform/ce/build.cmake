@@ -31,7 +31,7 @@ set_target_properties(TolvaneGPS_elf PROPERTIES
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)
 
 # The version resource, compiled for pe_writer to place in .rsrc.
-find_program(LLVM_RC NAMES llvm-rc-14 llvm-rc REQUIRED)
+find_program(LLVM_RC NAMES llvm-rc-${TOLVANE_LLVM_VERSION} llvm-rc REQUIRED)
 set(TOLVANE_VERSION_RES ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.res)
 add_custom_command(OUTPUT ${TOLVANE_VERSION_RES}
   COMMAND ${LLVM_RC} -no-preprocess /FO ${TOLVANE_VERSION_RES}

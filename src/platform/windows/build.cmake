@@ -35,7 +35,7 @@ target_link_options(TolvaneGPS PRIVATE -nostdlib -nostartfiles
 # The import library an MSVC linker reads, made from the same module
 # definition as the export table: every export reachable as __imp_<name>,
 # the name MSVC looks up.
-find_program(LLVM_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+find_program(LLVM_DLLTOOL NAMES llvm-dlltool-${TOLVANE_LLVM_VERSION} llvm-dlltool REQUIRED)
 set(TOLVANE_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.lib)
 add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
   COMMAND ${LLVM_DLLTOOL} -m ${TOLVANE_DLLTOOL_MACHINE} -d ${TOLVANE_DEF}
