@@ -44,17 +44,17 @@ bench:
 	build/bench/capture_bench
 	bash bench/syscalls.sh build/bench/block_syscalls
 
+# The two configurations are CMakePresets.json's dev and sanitize (build/
+# and build-sanitize/); cmake --preset dev works without this file.
 test-release:
-	cmake -S . -B build $(DEVELOPER) -DTOLVANE_WERROR=ON
-	cmake --build build -j$(JOBS)
-	ctest --test-dir build --output-on-failure -j$(JOBS)
+	cmake --preset dev
+	cmake --build --preset dev -j$(JOBS)
+	ctest --preset dev -j$(JOBS)
 
 test-sanitize:
-	cmake -S . -B build-sanitize -DTOLVANE_DEVELOPER_MODE=ON \
-	  -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_WERROR=ON -DTOLVANE_SANITIZE=ON \
-	  -DTOLVANE_WINDOWS=OFF
-	cmake --build build-sanitize -j$(JOBS)
-	ctest --test-dir build-sanitize --output-on-failure -j$(JOBS)
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j$(JOBS)
+	ctest --preset sanitize -j$(JOBS)
 
 clean:
 	rm -rf build build-sanitize build-package build-windows dist
