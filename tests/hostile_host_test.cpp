@@ -250,15 +250,16 @@ TerminalNumbered(const std::string &number,
 // for a restarted simulator, whatever number it got.
 TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
   enum Story { kStaleLink, kDanglingLink, kNamedDirectly, kRestarted };
-  for (Story story : {kStaleLink, kDanglingLink, kNamedDirectly, kRestarted}) {
-    SCOPED_TRACE(story);
-    std::string link = dir.File("gps" + std::to_string(story));
+  // False when another program of the machine (another test running at the
+  // same time) got the freed number first: the story is told again.
+  auto tell = [&](Story story, const std::string &link) {
     auto gone = std::make_unique<FakeReceiver>();
     const std::string number = gone->path();
     if (story == kDanglingLink) {
       gone.reset(); // the number is free before GPSOpen
     }
-    ASSERT_EQ(symlink(number.c_str(), link.c_str()), 0);
+    unlink(link.c_str());
+    EXPECT_EQ(symlink(number.c_str(), link.c_str()), 0);
     if (story == kDanglingLink) {
       AfterTheClockMoved(link); // a stranger comes later than the link
     }
@@ -270,19 +271,32 @@ TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
     }
     std::vector<std::unique_ptr<FakeReceiver>> others;
     FakeReceiver &next = *TerminalNumbered(number, others);
-    ASSERT_EQ(next.path(), number);
+    if (next.path() != number) {
+      GPSClose();
+      return false;
+    }
     if (story == kRestarted) {
-      ASSERT_EQ(unlink(link.c_str()), 0);
-      ASSERT_EQ(symlink(number.c_str(), link.c_str()), 0);
+      EXPECT_EQ(unlink(link.c_str()), 0);
+      EXPECT_EQ(symlink(number.c_str(), link.c_str()), 0);
       Worker worker(dir.File("fix.nmea"));
-      ASSERT_TRUE(next.WaitUntilRaw());
+      EXPECT_TRUE(next.WaitUntilRaw());
       next.Send("$GPGGA,restarted\r\n");
       EXPECT_EQ(worker.Join(), "$GPGGA,restarted\r\n");
     } else {
-      EXPECT_EQ(Capture(), "") << "story " << story;
+      EXPECT_EQ(Capture(), "");
       ExpectUntouched(next);
     }
     GPSClose();
+    return true;
+  };
+  for (Story story : {kStaleLink, kDanglingLink, kNamedDirectly, kRestarted}) {
+    SCOPED_TRACE(story);
+    const std::string link = dir.File("gps" + std::to_string(story));
+    bool told = false;
+    for (int tries = 0; tries < 5 && !told; ++tries) {
+      told = tell(story, link);
+    }
+    EXPECT_TRUE(told) << "the freed number kept going to other programs";
   }
 }
 
