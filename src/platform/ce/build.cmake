@@ -30,12 +30,14 @@ target_link_libraries(TolvaneGPS_elf PRIVATE tolvane_flags)
 set_target_properties(TolvaneGPS_elf PROPERTIES
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/ce-image.ld)
 
-# The version resource, compiled for pe_writer to place in .rsrc.
+# The version resource, compiled for pe_writer to place in .rsrc. llvm-rc
+# reads a word that starts with "/" as an option where it can ("/check/..."
+# is /C, the code page), so "--" ends the options before the input's path.
 find_program(LLVM_RC NAMES llvm-rc-${TOLVANE_LLVM_VERSION} llvm-rc REQUIRED)
 set(TOLVANE_VERSION_RES ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.res)
 add_custom_command(OUTPUT ${TOLVANE_VERSION_RES}
   COMMAND ${LLVM_RC} -no-preprocess /FO ${TOLVANE_VERSION_RES}
-          ${TOLVANE_VERSION_RC}
+          -- ${TOLVANE_VERSION_RC}
   DEPENDS ${TOLVANE_VERSION_RC})
 
 # The link time in the headers is the sources' date.
