@@ -251,8 +251,20 @@ TEST_P(UnderWine, APulledOrLateReceiverNeverSpinsAndComesBackByItself) {
                          std::string(GetParam().target) + " under Wine");
 }
 
+// The runs whose Wine starts here: tests/wine leaves 32-bit Wine out on a
+// kernel that runs no 32-bit program, and says so in a skipped test.
+std::vector<Run> RunsOfAWineThatStarts() {
+  std::vector<Run> runs;
+  for (const Run &run : RunsUnderWine(true)) {
+    if (std::string(run.loader) == "wine64" || *WINE32 != '\0') {
+      runs.push_back(run);
+    }
+  }
+  return runs;
+}
+
 INSTANTIATE_TEST_SUITE_P(Desktop, UnderWine,
-                         testing::ValuesIn(RunsUnderWine(true)),
+                         testing::ValuesIn(RunsOfAWineThatStarts()),
                          [](const auto &info) { return info.param.target; });
 
 } // namespace
