@@ -144,14 +144,28 @@ std::string RunCommand(const std::string &command, int *status) {
 }
 
 int ExitStatusOf(const std::function<void()> &story) {
-  pid_t child = fork();
-  if (child == 0) {
-    story();
-    _exit(0);
+  return ExitStatusesOf({story})[0];
+}
+
+std::vector<int>
+ExitStatusesOf(const std::vector<std::function<void()>> &stories) {
+  std::vector<pid_t> children;
+  for (const auto &story : stories) {
+    pid_t child = fork();
+    if (child == 0) {
+      story();
+      _exit(0);
+    }
+    children.push_back(child);
   }
-  int status = -1;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::vector<int> statuses;
+  for (pid_t child : children) {
+    int status = -1;
+    waitpid(child, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status)
+                                         : 128 + WTERMSIG(status));
+  }
+  return statuses;
 }
 
 HoldingChild::HoldingChild(const std::function<bool()> &take) {

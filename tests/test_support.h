@@ -72,6 +72,10 @@ std::string RunCommand(const std::string &command, int *status = nullptr);
 // Runs story in a forked child and returns how the child ended: its exit
 // code (0 when story returns), or 128 + the signal that ended it.
 int ExitStatusOf(const std::function<void()> &story);
+// The same for stories that wait more than they work: each in its own
+// child, all at once; how each ended, in their order.
+std::vector<int>
+ExitStatusesOf(const std::vector<std::function<void()>> &stories);
 
 // A forked child that takes something (a lock, a port) and keeps it until
 // this object goes: it is then killed, as a crashed host would be.
