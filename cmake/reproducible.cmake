@@ -10,6 +10,17 @@ else()
                   OUTPUT_VARIABLE TOLVANE_SOURCE_DATE_EPOCH
                   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
                   RESULT_VARIABLE no_git)
+  # A commit moves the date, so a build directory configured before it
+  # configures again (the Windows and CE builds underneath too), rather than
+  # stamping the new sources with the old date.
+  execute_process(COMMAND git -C ${PROJECT_SOURCE_DIR} rev-parse
+                          --absolute-git-dir
+                  OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+  if(git_dir AND EXISTS ${git_dir}/logs/HEAD)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${git_dir}/logs/HEAD)
+  endif()
   if(no_git OR TOLVANE_SOURCE_DATE_EPOCH STREQUAL "")
     set(TOLVANE_SOURCE_DATE_EPOCH 0)
     file(GLOB_RECURSE sources LIST_DIRECTORIES false
