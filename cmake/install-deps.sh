@@ -25,7 +25,7 @@ packages=(cmake make g++)
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
 [ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
   binutils pkgconf "libclang-rt-$llvm-dev"
-  wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu
+  wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu g++-i686-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3)
 # The Debian packages, their checks, and the cross builds make test makes.

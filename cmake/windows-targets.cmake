@@ -15,10 +15,11 @@
 #                names, for the import libraries (desktop targets)
 #   UNWIND       the unwind data the image carries: none, x64, arm64, ce-arm
 #                (CE's own .pdata, from the prologs) or armnt
-#   RUNS         where the tests run it: a Wine loader, or the ARM loader's
-#                mode (arm, thumb, arm64) and the emulated CPU. CE 3.0 code
-#                is all ARM; ARMV4I devices mix in Thumb callers and Thumb
-#                system code.
+#   RUNS         where the tests run it: a Wine loader, or the PE loader's
+#                mode (arm, thumb, arm64, x86) and the emulated CPU. CE 3.0
+#                code is all ARM; ARMV4I devices mix in Thumb callers and
+#                Thumb system code. The i686 DLL also runs on an emulated
+#                Pentium III, for machines whose 32-bit Wine cannot start.
 #
 # Items 6 and 7 have the same name everywhere.
 set(TOLVANE_FUNCTION_NAME "?fnTolvaneGPS@@YAHXZ")
@@ -51,7 +52,7 @@ tolvane_windows_target(i686
   ASSIGNMENT "??4CTolvaneGPS@@QAEAAV0@ABV0@@Z"
   ENTRY _DllMain@12 # stdcall-decorated on x86
   IMPORTS KERNEL32.dll MSVC i686 x86 i386
-  UNWIND none RUNS wine)
+  UNWIND none RUNS wine x86/pentium3)
 tolvane_windows_target(arm64
   DEVICES "Windows on ARM, native ARM64 programs"
   MACHINE 0xAA64

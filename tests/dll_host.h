@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
 /* The command loop of the tests' hosts of TolvaneGPS.dll: the Wine host
- * (wine/wine_host.c) and the ARM loader (loader/arm_loader.cpp) bind the
+ * (wine/wine_host.c) and the PE loader (loader/pe_loader.cpp) bind the
  * three calls by name and by ordinal, then answer one line per command
  * from standard input:
  *

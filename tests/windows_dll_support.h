@@ -18,7 +18,7 @@
 
 // The targets whose DLL imports from dll (KERNEL32.dll or COREDLL.dll).
 std::vector<WindowsTarget> TargetsImporting(const std::string &dll);
-// The runs under Wine, or else those in the ARM loader.
+// The runs under Wine, or else those in the PE loader.
 std::vector<Run> RunsUnderWine(bool underWine);
 const WindowsTarget &TargetNamed(const std::string &name);
 void PrintTo(const WindowsTarget &target, std::ostream *out);
@@ -80,7 +80,7 @@ public:
   testing::AssertionResult EmptyReads();
   // "opens N settings N closes N" since the last count.
   std::string Counts();
-  // The ARM loader's "unwound N calls through F frames".
+  // The PE loader's "unwound N calls through F frames".
   std::string Unwound();
 
 private:

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
-// A Windows loader in miniature, for the ARM DLLs on an emulated CPU: an ARM
-// Linux program run under qemu-arm for the CE DLLs (PE32), an ARM64 one run
-// under qemu-aarch64 for the Windows on ARM64 DLL (PE32+). It maps the DLL
-// away from its preferred base, applies its base relocations, binds its
-// imports (COREDLL.dll by ordinal, KERNEL32.dll by name) to stand-ins that
-// behave like the platform, calls DllMain, then runs the commands of
-// dll_host.h, and one of its own:
+// A Windows loader in miniature, for the DLLs of processors this machine
+// only emulates: a Linux program of the DLL's processor, run under qemu-arm
+// for the CE DLLs (PE32), qemu-aarch64 for the Windows on ARM64 DLL (PE32+)
+// and qemu-i386 for the 32-bit x86 one (PE32). It maps the DLL away from its
+// preferred base, applies its base relocations, binds its imports
+// (COREDLL.dll by ordinal, KERNEL32.dll by name) to stand-ins that behave
+// like the platform, calls DllMain, then runs the commands of dll_host.h,
+// and one of its own:
 //
 //   f          prints "unwound N calls through F frames": see below
 //
 // Every call a CE DLL makes into COREDLL.dll first meets a virtual unwinder
 // that works as CE's does, from the DLL's .pdata alone: from the return
 // address in the DLL, frame by frame, it must arrive at exactly the sp and
-// return address of the loader's own call into the DLL.
+// return address of the loader's own call into the DLL. The other DLLs make
+// no COREDLL call, so none is unwound.
 //
 // "FAIL what" and exit status 1 report a fault.
 #include <cstdint>
@@ -83,6 +85,23 @@ using ::WriteFile;
 
 } // namespace standIn
 
+#if defined(__i386__)
+// The Windows API on x86 is stdcall, the callee popping the arguments; the
+// POSIX layer's calls are cdecl. Each KERNEL32 import is bound to a stdcall
+// wrapper of its stand-in.
+template <auto function> struct Stdcall;
+template <typename Result, typename... Arguments,
+          Result (*function)(Arguments...)>
+struct Stdcall<function> {
+  static Result __attribute__((stdcall)) Call(Arguments... arguments) {
+    return function(arguments...);
+  }
+};
+#define WINDOWS_CALL(function) &Stdcall<function>::Call
+#else
+#define WINDOWS_CALL(function) function
+#endif
+
 // COREDLL.dll's ordinals and KERNEL32.dll's names, each bound to its
 // stand-in.
 void *StandInFor(const std::string &library, uint32_t ordinal,
@@ -99,7 +118,7 @@ void *StandInFor(const std::string &library, uint32_t ordinal,
   if (library == "KERNEL32.dll" && name != nullptr) {
 #define BIND(function)                                                         \
   if (std::strcmp(name, #function) == 0) {                                     \
-    return reinterpret_cast<void *>(standIn::function);                        \
+    return reinterpret_cast<void *>(WINDOWS_CALL(standIn::function));          \
   }
     KERNEL32_IMPORTS(BIND)
 #undef BIND
@@ -180,11 +199,69 @@ extern "C" void CallIntoDllReturn();
 #define DECLARE(function, ordinal) extern "C" void Trampoline##ordinal();
 COREDLL_IMPORTS(DECLARE)
 #undef DECLARE
+#elif defined(__i386__)
+// On x86 the loader pushes the arguments of its calls into the DLL itself
+// and sees what the callee popped: nothing for the cdecl exports, 12 bytes
+// for the stdcall DllMain. A wrong convention on either side fails there,
+// which a caller that restores its sp from its frame pointer would hide.
+// clang-format off
+asm(".text\n"
+    // int CallPopping(function, const uint32_t *words, count, uint32_t *popped)
+    ".global CallPopping\n.type CallPopping, @function\nCallPopping:\n"
+    "push %ebp\n"
+    "mov %esp, %ebp\n"
+    "push %esi\n"
+    "push %edi\n"
+    "mov 12(%ebp), %esi\n"
+    "mov 16(%ebp), %ecx\n"
+    "1: jecxz 2f\n"
+    "pushl -4(%esi, %ecx, 4)\n"
+    "dec %ecx\n"
+    "jmp 1b\n"
+    "2: mov %esp, %edi\n"
+    "call *8(%ebp)\n"
+    "mov %esp, %ecx\n"
+    "sub %edi, %ecx\n"
+    "mov 20(%ebp), %edx\n"
+    "mov %ecx, (%edx)\n"
+    "lea -8(%ebp), %esp\n"
+    "pop %edi\n"
+    "pop %esi\n"
+    "pop %ebp\n"
+    "ret\n");
+// clang-format on
+extern "C" int CallPopping(void *function, const uint32_t *words,
+                           uint32_t count, uint32_t *popped);
+static int CallPopped(void *function, const uint32_t *words, uint32_t count,
+                      uint32_t expected) {
+  uint32_t popped = 0;
+  int result = CallPopping(function, words, count, &popped);
+  if (popped != expected) {
+    Fail("a call into the DLL popped " + std::to_string(popped) +
+         " bytes, not " + std::to_string(expected));
+  }
+  return result;
+}
+int CallIntoDll(void *function, const void *argument, uintptr_t *) {
+  const uint32_t word = reinterpret_cast<uintptr_t>(argument);
+  return CallPopped(function, &word, 1, 0);
+}
+void CallIntoDllReturn() {}
+static BOOL CallDllMain(void *entry, HINSTANCE base) {
+  const uint32_t words[] = {reinterpret_cast<uintptr_t>(base), 1, 0};
+  return CallPopped(entry, words, 3, sizeof words);
+}
 #else
 int CallIntoDll(void *function, const void *argument, uintptr_t *) {
   return reinterpret_cast<int (*)(const void *)>(function)(argument);
 }
 void CallIntoDllReturn() {}
+#endif
+#if !defined(__i386__)
+static BOOL CallDllMain(void *entry, HINSTANCE base) {
+  using Entry = BOOL (*)(HINSTANCE, DWORD, LPVOID);
+  return reinterpret_cast<Entry>(entry)(base, 1 /* process attach */, nullptr);
+}
 #endif
 
 namespace {
@@ -393,8 +470,8 @@ Loaded Load(const std::string &path) {
   std::fclose(in);
   const uint8_t *pe = file.data() + Read<uint32_t>(file.data() + 0x3C);
   const uint8_t *optional = pe + 24;
-  // PE32 for the CE images, PE32+ for ARM64: a wider image base and import
-  // entries, and the data directories further on.
+  // PE32 for the CE and x86 images, PE32+ for ARM64: a wider image base and
+  // import entries, and the data directories further on.
   const uint16_t magic = Read<uint16_t>(optional);
   const bool wide = magic == 0x20B;
   if (Read<uint32_t>(pe) != 0x4550 || (magic != 0x10B && !wide) ||
@@ -483,9 +560,7 @@ Loaded Load(const std::string &path) {
   __builtin___clear_cache(reinterpret_cast<char *>(base),
                           reinterpret_cast<char *>(base + imageSize));
 
-  using Entry = BOOL (*)(HINSTANCE, DWORD, LPVOID);
-  auto dllMain = reinterpret_cast<Entry>(base + Read<uint32_t>(optional + 16));
-  if (dllMain(base, 1 /* process attach */, nullptr) != TRUE) {
+  if (CallDllMain(base + Read<uint32_t>(optional + 16), base) != TRUE) {
     Fail("DllMain");
   }
   return {base,
@@ -534,7 +609,7 @@ const char *Own(const char *command) {
 
 int main(int argc, char **argv) {
   if (argc != 4) {
-    Fail("usage: arm_loader DLL PORT DIR");
+    Fail("usage: pe_loader DLL PORT DIR");
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   Loaded dll = Load(argv[1]);
