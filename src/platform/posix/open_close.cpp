@@ -124,13 +124,15 @@ bool IsPseudoTerminal(const struct stat &status) {
 }
 
 // The hold goes only from the process that took it, since the lock and
-// TIOCEXCL belong to the device, shared across a fork.
+// TIOCEXCL belong to the device, shared across a fork. A file without a
+// hold (every capture file) costs no getpid.
 void CloseDescriptor(FileRecord *descriptor) {
   int fd = descriptor->fd;
   if (fd < 0) {
     return;
   }
-  if (descriptor->holder == getpid()) {
+  const bool held = descriptor->locked || descriptor->ttyExclusive;
+  if (held && descriptor->holder == getpid()) {
     if (descriptor->ttyExclusive) {
       ioctl(fd, TIOCNXCL);
     }
