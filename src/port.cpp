@@ -60,6 +60,10 @@ void ApplyReceiverLineSettings(HANDLE port) {
 bool OpenNamedPort(bool again) {
   portSlot = OpenReceiverPort(portNameBuffer, again);
   if (portSlot == INVALID_HANDLE_VALUE) {
+    // A name the platform calls malformed is never tried again.
+    if (GetLastError() == ERROR_INVALID_NAME) {
+      portNameBuffer[0] = 0;
+    }
     return false;
   }
   ApplyReceiverLineSettings(portSlot);
@@ -68,7 +72,7 @@ bool OpenNamedPort(bool again) {
 
 void CloseHeldPort() {
   if (SlotHoldsPort()) {
-    CloseHandle(portSlot);
+    CloseReceiverPort(portSlot);
   }
   // Never 0 again: a later call must not mistake a reused handle for ours.
   portSlot = INVALID_HANDLE_VALUE;
@@ -84,9 +88,7 @@ extern "C" int GPSOpen(const GPSWideChar *portName) {
   if (!CopyWideBounded(portNameBuffer, kPortNameUnits, portName)) {
     return GPS_COMPLETION_CODE;
   }
-  if (!OpenNamedPort(false) && GetLastError() == ERROR_INVALID_NAME) {
-    portNameBuffer[0] = 0;
-  }
+  OpenNamedPort(false);
   return GPS_COMPLETION_CODE;
 }
 

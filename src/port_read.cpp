@@ -43,63 +43,44 @@ DWORD ReadBlockFromPort() {
   }
   const DWORD start = GetTickCount();
   DWORD count = 0;
-  bool tried = false;
-  DWORD lastTry = start;
-  for (;;) {
-    if (SlotHoldsPort()) {
-      const DWORD room = kTransferBufferBytes - count;
-      DWORD got = 0;
-      BOOL read =
-          ReadFile(portSlot, transferBuffer + count, room, &got, nullptr);
-      // The count comes from outside the library; it never reaches past the
-      // buffer.
-      count += Shorter(got, room);
-      if (count == kTransferBufferBytes || (read && count > 0)) {
+  // A GPSClose from another thread, which the contract rules out, still
+  // ends the retries: a closed port is never opened again.
+  for (DWORD elapsed = 0; elapsed < kReadTotalMs && portWanted;
+       elapsed = GetTickCount() - start) {
+    const DWORD left = kReadTotalMs - elapsed;
+    if (!SlotHoldsPort()) {
+      if (portNameBuffer[0] == 0) {
+        Sleep(left);
         return count;
       }
-      if (!read && PortIsGone(portSlot)) {
-        CloseHeldPort();
-        if (count > 0) {
-          return count;
-        }
-      } else if (got == 0) {
-        // Another read is started only with a retry interval to spare: one
-        // that waited out nearly the whole time-out (a clock that reads a
-        // little short) must not begin a second full wait.
-        const DWORD left =
-            kReadTotalMs - Shorter(GetTickCount() - start, kReadTotalMs);
-        if (left <= kReopenIntervalMs) {
-          if (left > 0) {
-            Sleep(left);
-          }
-          return count;
-        }
-        Sleep(kReopenIntervalMs);
+      if (!OpenNamedPort(true)) {
+        Sleep(Shorter(left, kReopenIntervalMs));
+        continue;
       }
     }
-    const DWORD elapsed = GetTickCount() - start;
-    // A GPSClose from another thread, which the contract rules out, still
-    // ends the retries: a closed port is never opened again.
-    if (elapsed >= kReadTotalMs || !portWanted) {
+    const DWORD room = kTransferBufferBytes - count;
+    DWORD got = 0;
+    BOOL read = ReadFile(portSlot, transferBuffer + count, room, &got, nullptr);
+    // The count comes from outside the library; it never reaches past the
+    // buffer.
+    count += Shorter(got, room);
+    if (count == kTransferBufferBytes || (read && count > 0)) {
       return count;
     }
-    if (SlotHoldsPort()) {
-      continue;
-    }
-    DWORD wait = kReadTotalMs - elapsed;
-    if (portNameBuffer[0] != 0) {
-      const DWORD sinceTry = GetTickCount() - lastTry;
-      if (!tried || sinceTry >= kReopenIntervalMs) {
-        tried = true;
-        lastTry = GetTickCount();
-        if (OpenNamedPort(true)) {
-          continue;
-        }
-        wait = Shorter(wait, kReopenIntervalMs);
-      } else {
-        wait = Shorter(wait, kReopenIntervalMs - sinceTry);
+    if (!read && PortIsGone(portSlot)) {
+      CloseHeldPort();
+      if (count > 0) {
+        return count;
+      }
+    } else if (got == 0) {
+      // Back early with nothing: wait one retry interval, never past the
+      // time-out, so that a read that waited nearly all of it starts no
+      // second full wait.
+      const DWORD now = Shorter(GetTickCount() - start, kReadTotalMs);
+      if (now < kReadTotalMs) {
+        Sleep(Shorter(kReadTotalMs - now, kReopenIntervalMs));
       }
     }
-    Sleep(wait);
   }
+  return count;
 }

@@ -10,6 +10,11 @@
 // was lost and its name is tried once more.
 HANDLE OpenReceiverPort(const WCHAR *name, bool again);
 
+// Closes the receiver's port that the slot held. Exactly one of the core
+// and the platform closes it, and a platform that keeps the port for its
+// retries closes it here only if it is still the one it keeps.
+void CloseReceiverPort(HANDLE port);
+
 // GPSClose: the name is no longer wanted. A platform that keeps anything
 // for the retries lets it go here, and closes any port an open still in
 // flight brings back.

@@ -288,22 +288,38 @@ TEST_F(Faults, AForkedChildClosingThePortLeavesTheParentsHold) {
   EXPECT_EQ(Capture(), "$GPGGA,mine\r\n");
 }
 
-// The port is the host's controlling terminal and the host runs in a
-// background process group, where setting a terminal raises SIGTTOU and
-// stops the process: the line is still set, the host runs on, and no
-// signal is left pending.
-TEST_F(Faults, ABackgroundHostSetsItsOwnTerminalWithoutBeingStopped) {
+// A host in a background process group of a session whose terminal, own,
+// has tostop set. Its own terminal, by either name, is never the port: not
+// held, not set, not read, so it is neither stopped nor robbed of its
+// typing. Writing a block to it stops nothing either. Another pseudo-
+// terminal is captured as ever.
+TEST_F(Faults, TheHostsOwnTerminalIsNeverThePortAndStopsNoBackgroundHost) {
+  FakeReceiver own;
+  termios typing = own.LineSettings();
+  typing.c_lflag |= ICANON | ECHO | TOSTOP;
+  own.SetLineSettings(typing);
   int status = ExitStatusOf([&] {
     setsid();
-    int terminal = open(receiver.path().c_str(), O_RDWR); // now controlling
+    int terminal = open(own.path().c_str(), O_RDWR); // now controlling
     ioctl(terminal, TIOCSCTTY, 0);
     pid_t host = fork();
     if (host == 0) {
       setpgid(0, 0); // not the terminal's foreground group
+      for (const char16_t *name : {u"/dev/tty", own.port().c_str()}) {
+        GPSOpen(name);
+        own.Send("typed\n");
+        int other = open(own.path().c_str(), O_RDWR | O_NOCTTY);
+        if (Capture() != "" || flock(other, LOCK_EX | LOCK_NB) != 0 ||
+            (own.LineSettings().c_lflag & ICANON) == 0) {
+          _exit(5);
+        }
+        close(other);
+      }
       GPSOpen(receiver.port().c_str());
-      sigset_t pending;
-      sigpending(&pending);
-      _exit(sigismember(&pending, SIGTTOU) ? 5 : 0);
+      SendAndSettle("$GPGGA,own\r\n");
+      GPSWrite(u"/dev/tty");
+      SendAndSettle("$GPGGA,next\r\n");
+      _exit(Capture() == "$GPGGA,next\r\n" ? 0 : 4);
     }
     int hostStatus = -1;
     waitpid(host, &hostStatus, WUNTRACED);
@@ -314,10 +330,36 @@ TEST_F(Faults, ABackgroundHostSetsItsOwnTerminalWithoutBeingStopped) {
     }
     _exit(WIFEXITED(hostStatus) ? WEXITSTATUS(hostStatus) : 7);
   });
-  EXPECT_EQ(status, 0) << "6: stopped, 5: SIGTTOU left pending";
-  termios line = receiver.LineSettings();
-  EXPECT_EQ(cfgetispeed(&line), B4800);
-  EXPECT_EQ(line.c_lflag & ICANON, 0u);
+  EXPECT_EQ(status, 0) << "6: stopped, 5: its terminal taken, 4: no capture";
+}
+
+// The port named as the capture file, by another name: nothing goes back
+// down the line, and the next block is the receiver's own. A file beside it
+// is captured.
+TEST_F(Faults, ThePortIsNeverTheCaptureFile) {
+  std::string link = dir.File("gps");
+  ASSERT_EQ(symlink(receiver.path().c_str(), link.c_str()), 0);
+  Open();
+  SendAndSettle("$GPGGA,one\r\n");
+  EXPECT_EQ(GPSWrite(Utf16(link).c_str()), 999);
+  EXPECT_FALSE(receiver.HeardBack());
+  SendAndSettle("$GPGGA,two\r\n");
+  EXPECT_EQ(Capture("beside.nmea"), "$GPGGA,two\r\n");
+}
+
+// A loop of links can never open: the name is not tried again, even once
+// the loop is mended. A name that is merely missing is (see the late
+// receiver below).
+TEST_F(Faults, ALoopOfLinksIsNeverTriedAgain) {
+  std::string link = dir.File("gps"), other = dir.File("other");
+  ASSERT_EQ(symlink(other.c_str(), link.c_str()), 0);
+  ASSERT_EQ(symlink(link.c_str(), other.c_str()), 0);
+  GPSOpen(Utf16(link).c_str());
+  ASSERT_EQ(unlink(other.c_str()), 0);
+  ASSERT_EQ(symlink(receiver.path().c_str(), other.c_str()), 0);
+  receiver.Send("$GPGGA,loop\r\n");
+  EXPECT_EQ(Capture(), "");
+  EXPECT_EQ(DescriptorsOn(receiver.path()), 1); // the receiver's own
 }
 
 // A host that ends without GPSClose (killed, crashed, or it forgot) leaves

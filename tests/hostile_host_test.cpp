@@ -214,24 +214,6 @@ TEST_F(HostileHost, ARelativeNameIsTakenBackWhereItWasNamed) {
   }
 }
 
-// Returns once the change-time clock is clearly past path's change time: a
-// pseudo-terminal's change time runs a few ms behind the clock, and a
-// stranger's terminal comes seconds after a dangling link, not microseconds.
-void AfterTheClockMoved(const std::string &path) {
-  struct stat link;
-  ASSERT_EQ(lstat(path.c_str(), &link), 0);
-  const int64_t madeMs =
-      link.st_ctim.tv_sec * 1000LL + link.st_ctim.tv_nsec / 1000000;
-  for (;;) {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    if (now.tv_sec * 1000LL + now.tv_nsec / 1000000 > madeMs + 20) {
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
 // Opens terminals until one gets number's path; the others stay open.
 std::unique_ptr<FakeReceiver> &
 TerminalNumbered(const std::string &number,
@@ -244,24 +226,37 @@ TerminalNumbered(const std::string &number,
 }
 
 // A pseudo-terminal number is handed to whoever asks next. A retry takes
-// the terminal behind a number only when the host's name clearly leads to
-// it: never through a link older than the terminal, a dangling link, or a
-// number named directly that hung up; at once through a link re-created
-// for a restarted simulator, whatever number it got.
+// the terminal behind a number only when the host's name leads to it: never
+// through the link that led to the earlier terminal, even touched or renamed
+// away and back, nor a dangling link, nor a number named directly that hung
+// up; at once through a link re-made for a restarted simulator (ext4 gives
+// it the old link's inode number), whatever number it got, the inner link of
+// a chain included, and when its program opens the terminal up afterwards.
 TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
-  enum Story { kStaleLink, kDanglingLink, kNamedDirectly, kRestarted };
+  enum Story {
+    kStaleLink,
+    kTouchedStaleLink,
+    kDanglingLink,
+    kNamedDirectly,
+    kRestarted,
+    kInnerRestarted
+  };
   // False when another program of the machine (another test running at the
   // same time) got the freed number first: the story is told again.
   auto tell = [&](Story story, const std::string &link) {
     auto gone = std::make_unique<FakeReceiver>();
     const std::string number = gone->path();
+    const std::string inner = link + ".inner";
     if (story == kDanglingLink) {
       gone.reset(); // the number is free before GPSOpen
     }
     unlink(link.c_str());
-    EXPECT_EQ(symlink(number.c_str(), link.c_str()), 0);
-    if (story == kDanglingLink) {
-      AfterTheClockMoved(link); // a stranger comes later than the link
+    unlink(inner.c_str());
+    if (story == kInnerRestarted) {
+      EXPECT_EQ(symlink(number.c_str(), inner.c_str()), 0);
+      EXPECT_EQ(symlink(inner.c_str(), link.c_str()), 0);
+    } else {
+      EXPECT_EQ(symlink(number.c_str(), link.c_str()), 0);
     }
     GPSOpen(Utf16(story == kNamedDirectly ? number : link).c_str());
     if (gone) {
@@ -275,9 +270,17 @@ TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
       GPSClose();
       return false;
     }
-    if (story == kRestarted) {
-      EXPECT_EQ(unlink(link.c_str()), 0);
-      EXPECT_EQ(symlink(number.c_str(), link.c_str()), 0);
+    if (story == kTouchedStaleLink) {
+      const timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+      EXPECT_EQ(utimensat(AT_FDCWD, link.c_str(), now, AT_SYMLINK_NOFOLLOW), 0);
+      EXPECT_EQ(rename(link.c_str(), (link + ".away").c_str()), 0);
+      EXPECT_EQ(rename((link + ".away").c_str(), link.c_str()), 0);
+    }
+    if (story == kRestarted || story == kInnerRestarted) {
+      const std::string &remade = story == kRestarted ? link : inner;
+      EXPECT_EQ(unlink(remade.c_str()), 0);
+      EXPECT_EQ(symlink(number.c_str(), remade.c_str()), 0);
+      EXPECT_EQ(chmod(number.c_str(), 0666), 0); // socat's mode=
       Worker worker(dir.File("fix.nmea"));
       EXPECT_TRUE(next.WaitUntilRaw());
       next.Send("$GPGGA,restarted\r\n");
@@ -289,7 +292,8 @@ TEST_F(HostileHost, APseudoTerminalIsTakenOnlyWhenTheNameLeadsToIt) {
     GPSClose();
     return true;
   };
-  for (Story story : {kStaleLink, kDanglingLink, kNamedDirectly, kRestarted}) {
+  for (Story story : {kStaleLink, kTouchedStaleLink, kDanglingLink,
+                      kNamedDirectly, kRestarted, kInnerRestarted}) {
     SCOPED_TRACE(story);
     const std::string link = dir.File("gps" + std::to_string(story));
     bool told = false;

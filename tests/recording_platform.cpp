@@ -148,4 +148,6 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
+void CloseReceiverPort(HANDLE port) { CloseHandle(port); }
+
 void ForgetReceiverPort() {}

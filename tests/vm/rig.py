@@ -280,18 +280,6 @@ def the_16550(machine, master):
     os.set_blocking(master, True)
     check(machine.ask("c") == "closed", "GPSClose answered")
 
-    # Settings a pseudo-terminal cannot carry, read back from the registers.
-    for setting, expected in [("4800 7 E 1", 0x1A), ("4800 8 O 2", 0x0F),
-                              ("4800 5 N 1", 0x00)]:
-        answer = machine.ask("set /dev/ttyS1 " + setting)
-        lcr = machine.port_byte(0x2FB)
-        check(answer == "set 1 raw 1" and line_bits(lcr) == expected,
-              "SetCommState %s: %s, LCR 0x%02x" % (setting, answer, lcr))
-        machine.ask("unset")
-    answer = machine.ask("set /dev/ttyS1 12345 8 N 1")
-    check(answer == "set 0 raw 1", "a speed the driver refuses: FALSE, line still raw (%s)" % answer)
-    machine.ask("unset")
-
 
 def the_ftdi(machine, master):
     print("-- ftdi_sio: an FT232 on ttyUSB0, named /dev/gps", flush=True)

@@ -8,10 +8,6 @@
 //   o PORT         GPSOpen(PORT)              "@ opened"
 //   w NAME         GPSWrite(/out/NAME)        "@ wrote NAME MS CPU_MS"
 //   c              GPSClose()                 "@ closed"
-//   set PORT BAUD BITS PARITY STOP
-//                  the POSIX layer's SetCommState on a port of its own,
-//                  held until "unset"         "@ set 1|0 raw 1|0"
-//   unset          closes that port           "@ unset"
 //   quit           ends                       "@ bye"
 //
 // The port is named with each o, since the rig opens more than one.
@@ -20,11 +16,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <time.h>
-
-#include "handles.h"
-#include "platform.h"
 
 namespace {
 
@@ -52,17 +44,6 @@ double CpuMs() {
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
-BYTE ParityOf(char letter) {
-  switch (letter) {
-  case 'O':
-    return ODDPARITY;
-  case 'E':
-    return EVENPARITY;
-  default:
-    return NOPARITY;
-  }
-}
-
 } // namespace
 
 int main() {
@@ -75,15 +56,12 @@ int main() {
   auto gpsOpen = reinterpret_cast<NameCall>(dlsym(library, "GPSOpen"));
   auto gpsWrite = reinterpret_cast<NameCall>(dlsym(library, "GPSWrite"));
   auto gpsClose = reinterpret_cast<int (*)()>(dlsym(library, "GPSClose"));
-  HANDLE own = INVALID_HANDLE_VALUE;
   std::printf("@ ready\n");
   for (char line[256]; std::fgets(line, sizeof line, stdin) != nullptr;) {
     line[std::strcspn(line, "\r\n")] = 0;
-    char word[16] = {}, arg[200] = {}, parity = 'N';
-    unsigned baud = 0, bits = 0, stop = 1;
+    char word[16] = {}, arg[200] = {};
     char16_t wide[200];
-    std::sscanf(line, "%15s %199s %u %u %c %u", word, arg, &baud, &bits,
-                &parity, &stop);
+    std::sscanf(line, "%15s %199s", word, arg);
     if (std::strcmp(word, "o") == 0) {
       Wide(arg, wide, 200);
       gpsOpen(wide);
@@ -99,27 +77,6 @@ int main() {
     } else if (std::strcmp(word, "c") == 0) {
       gpsClose();
       std::printf("@ closed\n");
-    } else if (std::strcmp(word, "set") == 0) {
-      Wide(arg, wide, 200);
-      own = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
-      DCB dcb;
-      GetCommState(own, &dcb);
-      dcb.BaudRate = baud;
-      dcb.ByteSize = static_cast<BYTE>(bits);
-      dcb.Parity = ParityOf(parity);
-      dcb.StopBits = stop == 2 ? TWOSTOPBITS : ONESTOPBIT;
-      BOOL applied = SetCommState(own, &dcb);
-      termios settings = {};
-      const FileRecord *port = BeginUse(own);
-      bool raw = port != nullptr && tcgetattr(port->fd, &settings) == 0 &&
-                 (settings.c_lflag & (ICANON | ECHO | ISIG)) == 0;
-      EndUse(own);
-      std::printf("@ set %d raw %d\n", applied ? 1 : 0, raw ? 1 : 0);
-    } else if (std::strcmp(word, "unset") == 0) {
-      CloseHandle(own);
-      own = INVALID_HANDLE_VALUE;
-      std::printf("@ unset\n");
     } else if (std::strcmp(word, "quit") == 0) {
       std::printf("@ bye\n");
       return 0;

@@ -7,6 +7,8 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
+void CloseReceiverPort(HANDLE port) { CloseHandle(port); }
+
 // CE keeps nothing for the retries but the name in the core's buffer.
 void ForgetReceiverPort() {}
 

@@ -42,5 +42,7 @@ HANDLE OpenReceiverPort(const WCHAR *name, bool) {
                      OPEN_EXISTING, 0, nullptr);
 }
 
+void CloseReceiverPort(HANDLE port) { CloseHandle(port); }
+
 // Windows keeps nothing for the retries but the name in the core's buffer.
 void ForgetReceiverPort() {}

@@ -1,11 +1,13 @@
 # SPDX-License-Identifier: MIT
-# libTolvaneGPS.so: the core over this project's POSIX layer, which needs
-# libc alone.
-set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/posix)
-set(TOLVANE_LIBRARY_FLAGS -fvisibility=hidden -fvisibility-inlines-hidden
-    -fno-exceptions -fno-rtti -fno-threadsafe-statics)
-set(TOLVANE_POSIX_LAYER_SOURCES comm_state.cpp termios_dcb.cpp handles.cpp
-    names.cpp open_close.cpp system.cpp read_write.cpp)
+# libTolvaneGPS.so: the core over this project's Linux layer, which needs
+# libc alone. The per-thread last error uses glibc's static TLS room for
+# libraries loaded later, which needs no dynamic loader call.
+set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux)
+set(TOLVANE_LIBRARY_FLAGS -ftls-model=initial-exec -fvisibility=hidden
+    -fvisibility-inlines-hidden -fno-exceptions -fno-rtti
+    -fno-threadsafe-statics)
+set(TOLVANE_POSIX_LAYER_SOURCES comm.cpp handles.cpp names.cpp
+    open_close.cpp system.cpp read_write.cpp)
 list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 
 # The same lists, as full paths, for the tests that build the library into

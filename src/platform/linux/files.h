@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+// What the receiver's port steps share with CreateFileW: the open of a
+// POSIX path, and what Linux calls a pseudo-terminal.
+#pragma once
+
+#include <sys/stat.h>
+
+#include "platform.h"
+
+// CreateFileW's open of a POSIX path, with its Win32 meanings.
+HANDLE OpenPath(const char *path, DWORD desiredAccess, DWORD shareMode,
+                DWORD creationDisposition);
+
+// A Unix 98 pseudo-terminal slave, /dev/pts/N.
+bool IsPseudoTerminal(const struct stat &status);
+
+// A descriptor that took 0, 1 or 2 moved above them, so that with the
+// host's standard streams closed its printf never reaches the receiver.
+int AboveStandardStreams(int fd);

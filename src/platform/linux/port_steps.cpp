@@ -1,0 +1,314 @@
+// SPDX-License-Identifier: MIT
+// The receiver's port on Linux: its name resolved once, the pseudo-terminal
+// a retry may take, and the one port the layer keeps for it.
+//
+// GPSOpen resolves the name in the working directory of that moment, as
+// bytes, so a later chdir changes nothing.
+//
+// Pseudo-terminal numbers go to whoever asks next, often the number a
+// receiver's program had before it stopped, so a retry takes a
+// pseudo-terminal only when the host's name leads to it:
+// - it is the one GPSOpen found and has not held yet (held elsewhere then):
+//   the node GPSOpen saw, still linked; or
+// - a link along the name is a different link from the one that last led to
+//   the receiver: a program restarted behind its link made it anew.
+// A link is told by its file handle, which carries ext4's inode generation,
+// or where a filesystem has none by device, inode and birth time: never by
+// its times, which touch, rename, chown and clock steps all move. A link
+// appearing where GPSOpen found none is new; where neither handle nor birth
+// time exists, a re-made link cannot be told from a touched one, and is
+// refused. Other devices are reopened by name.
+//
+// The layer owns the receiver's port. Each GPSOpen starts a session and
+// GPSClose ends it; a port that an open of an ended session brings back is
+// closed at once, and a newer port replaces an older one, so racing calls
+// leave no descriptor behind the last GPSClose.
+#include <fcntl.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "files.h"
+#include "handles.h"
+#include "names.h"
+#include "port_steps.h"
+
+namespace {
+
+constexpr unsigned kChainLinks = 8;
+constexpr unsigned kHandleBytes = 64;
+
+// What a link is, whatever its times say.
+struct LinkIdentity {
+  enum { kUnknown, kHandle, kBirth } kind;
+  int mountOrDevice; // the mount id of a handle, the device otherwise
+  unsigned bytes;    // of handle
+  unsigned char handle[kHandleBytes];
+  uint64_t inode;
+  int64_t birthSeconds;
+  uint32_t birthNanoseconds;
+};
+
+struct LinkChain {
+  unsigned count; // links from the name on, to the node they lead to
+  LinkIdentity links[kChainLinks];
+};
+
+struct ReceiverName {
+  char path[kPathBytes]; // absolute; empty: no retry opens anything
+  int foundPty;          // 1 + the pseudo-terminal GPSOpen found (O_PATH), or 0
+  LinkChain chain;       // the links that last led to the receiver
+  unsigned session;
+};
+
+// All under the layer lock.
+ReceiverName receiverName;
+unsigned receiverSession;
+HANDLE receiverPort = INVALID_HANDLE_VALUE;
+
+// statx(2) as the kernel lays it out, for C libraries without a wrapper.
+struct KernelStatx {
+  uint32_t mask, blockSize;
+  uint64_t attributes;
+  uint32_t links, user, group;
+  uint16_t mode, spare0;
+  uint64_t inode, size, blocks, attributesMask;
+  struct {
+    int64_t seconds;
+    uint32_t nanoseconds;
+    int32_t spare;
+  } accessed, born, changed, modified;
+  uint32_t nodeMajor, nodeMinor, deviceMajor, deviceMinor;
+  uint64_t spare[14];
+};
+constexpr unsigned kStatxInode = 0x100, kStatxBirth = 0x800;
+
+LinkIdentity IdentityOf(const char *link) {
+  LinkIdentity id = {};
+  alignas(file_handle) unsigned char room[sizeof(file_handle) + kHandleBytes];
+  auto *handle = reinterpret_cast<file_handle *>(room);
+  handle->handle_bytes = kHandleBytes;
+  int mount = 0;
+  // Flags 0: the link itself, not what it leads to.
+  if (name_to_handle_at(AT_FDCWD, link, handle, &mount, 0) == 0) {
+    id.kind = LinkIdentity::kHandle;
+    id.mountOrDevice = mount;
+    id.bytes = handle->handle_bytes;
+    id.inode = static_cast<uint64_t>(handle->handle_type);
+    memcpy(id.handle, room + sizeof(file_handle), id.bytes);
+    return id;
+  }
+  KernelStatx status;
+  if (syscall(SYS_statx, AT_FDCWD, link, AT_SYMLINK_NOFOLLOW,
+              kStatxInode | kStatxBirth, &status) == 0 &&
+      (status.mask & kStatxBirth) != 0) {
+    id.kind = LinkIdentity::kBirth;
+    id.mountOrDevice =
+        static_cast<int>((status.deviceMajor << 20) | status.deviceMinor);
+    id.inode = status.inode;
+    id.birthSeconds = status.born.seconds;
+    id.birthNanoseconds = status.born.nanoseconds;
+  }
+  return id;
+}
+
+// Known to be another file; an unknown identity is never known to differ.
+bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
+  if (a.kind == LinkIdentity::kUnknown || b.kind == LinkIdentity::kUnknown) {
+    return false;
+  }
+  return a.kind != b.kind || a.mountOrDevice != b.mountOrDevice ||
+         a.inode != b.inode || a.bytes != b.bytes ||
+         memcmp(a.handle, b.handle, a.bytes) != 0 ||
+         a.birthSeconds != b.birthSeconds ||
+         a.birthNanoseconds != b.birthNanoseconds;
+}
+
+// The links from path on, hop by hop, to the first name that is no link.
+LinkChain ChainAt(const char *path) {
+  LinkChain chain = {};
+  char at[kPathBytes], target[kPathBytes];
+  if (strlen(path) >= sizeof at) {
+    return chain;
+  }
+  strcpy(at, path);
+  struct stat status;
+  while (lstat(at, &status) == 0 && S_ISLNK(status.st_mode)) {
+    if (chain.count == kChainLinks) {
+      chain.links[kChainLinks - 1] = LinkIdentity{}; // too long to tell
+      return chain;
+    }
+    chain.links[chain.count++] = IdentityOf(at);
+    ssize_t length = readlink(at, target, sizeof target - 1);
+    if (length <= 0) {
+      return chain;
+    }
+    target[length] = 0;
+    // A relative target is relative to the link's folder.
+    char *slash = strrchr(at, '/');
+    size_t folder = target[0] == '/' || slash == nullptr ? 0 : slash - at + 1;
+    if (folder + length >= sizeof at) {
+      return chain;
+    }
+    memcpy(at + folder, target, length + 1);
+  }
+  return chain;
+}
+
+// Whether a link along the name is not the one that last led there.
+bool HasNewLink(const LinkChain &now, const LinkChain &last) {
+  for (unsigned i = 0; i < now.count; ++i) {
+    if (i >= last.count || Differs(now.links[i], last.links[i])) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The pseudo-terminal GPSOpen found is still the one at path: its node
+// keeps its number, but loses its last link when the terminal is freed.
+bool IsTheFoundTerminal(int found, const struct stat &node) {
+  struct stat then;
+  return found > 0 && fstat(found - 1, &then) == 0 && then.st_nlink > 0 &&
+         then.st_ino == node.st_ino && then.st_dev == node.st_dev;
+}
+
+// path made absolute in out; false when it does not fit.
+bool Resolve(const char *path, char *out) {
+  size_t used = 0;
+  if (path[0] != '/') {
+    if (getcwd(out, kPathBytes) == nullptr) {
+      return false;
+    }
+    used = strlen(out);
+    if (out[used - 1] != '/') {
+      out[used++] = '/';
+    }
+  }
+  size_t length = strlen(path);
+  if (used + length >= kPathBytes) {
+    return false;
+  }
+  memcpy(out + used, path, length + 1);
+  return true;
+}
+
+void CloseFound(int found) {
+  if (found > 0) {
+    close(found - 1);
+  }
+}
+
+// Keeps port as the receiver's if its session still runs, closing whatever
+// it replaces, and notes the links that led to it; otherwise closes it.
+HANDLE Keep(HANDLE port, unsigned session, const LinkChain &chain) {
+  if (port == INVALID_HANDLE_VALUE) {
+    return port;
+  }
+  HANDLE toClose = port;
+  int found = 0;
+  {
+    LayerLock lock;
+    if (session == receiverSession) {
+      toClose = receiverPort;
+      receiverPort = port;
+      receiverName.chain = chain;
+      found = receiverName.foundPty; // held now
+      receiverName.foundPty = 0;
+    }
+  }
+  CloseFound(found);
+  if (toClose != INVALID_HANDLE_VALUE) {
+    CloseHandle(toClose);
+  }
+  if (toClose == port) {
+    SetLastError(ERROR_FILE_NOT_FOUND); // GPSClose came first
+    return INVALID_HANDLE_VALUE;
+  }
+  return port;
+}
+
+HANDLE OpenForReceiver(const char *path) {
+  return OpenPath(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+}
+
+// Starts a session for the name, closing what the last one kept.
+void StartSession(ReceiverName *fresh) {
+  HANDLE replaced;
+  int found;
+  {
+    LayerLock lock;
+    fresh->session = ++receiverSession;
+    found = receiverName.foundPty;
+    receiverName = *fresh;
+    replaced = receiverPort;
+    receiverPort = INVALID_HANDLE_VALUE;
+  }
+  CloseFound(found);
+  if (replaced != INVALID_HANDLE_VALUE) {
+    CloseHandle(replaced);
+  }
+}
+
+HANDLE OpenAsNamed(const WCHAR *name) {
+  ReceiverName fresh;
+  char given[kPathBytes];
+  if (!PosixPathFromName(name, given, sizeof given)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  fresh = ReceiverName{};
+  if (!Resolve(given, fresh.path)) {
+    fresh.path[0] = 0;
+  }
+  const char *path = fresh.path[0] != 0 ? fresh.path : given;
+  fresh.chain = ChainAt(path);
+  struct stat node;
+  if (stat(path, &node) == 0 && IsPseudoTerminal(node)) {
+    fresh.foundPty = 1 + AboveStandardStreams(open(path, O_PATH | O_CLOEXEC));
+  }
+  StartSession(&fresh);
+  return Keep(OpenForReceiver(path), fresh.session, fresh.chain);
+}
+
+HANDLE OpenAgain() {
+  ReceiverName name;
+  {
+    LayerLock lock;
+    name = receiverName;
+  }
+  struct stat node;
+  if (name.path[0] == 0 || stat(name.path, &node) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  LinkChain chain = ChainAt(name.path);
+  if (IsPseudoTerminal(node) && !IsTheFoundTerminal(name.foundPty, node) &&
+      !HasNewLink(chain, name.chain)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Keep(OpenForReceiver(name.path), name.session, chain);
+}
+
+} // namespace
+
+HANDLE OpenReceiverPort(const WCHAR *name, bool again) {
+  return again ? OpenAgain() : OpenAsNamed(name);
+}
+
+void CloseReceiverPort(HANDLE port) {
+  {
+    LayerLock lock;
+    if (port != receiverPort) {
+      return; // a newer port replaced it, and closed it then
+    }
+    receiverPort = INVALID_HANDLE_VALUE;
+  }
+  CloseHandle(port);
+}
+
+void ForgetReceiverPort() {
+  static ReceiverName none;
+  StartSession(&none);
+}

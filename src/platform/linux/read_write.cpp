@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: MIT
+// ReadFile and WriteFile over read(2) and write(2).
+//
+// A port read follows the port's COMMTIMEOUTS: it returns when the asked
+// count has arrived, when the line has been quiet for the interval after a
+// byte, or when the total has passed, waiting in poll() on the monotonic
+// clock, so signals neither restart the clock nor make it spin. A line that
+// hangs up ends the read with the bytes already received, and the read
+// fails, then and ever after, as a removed device's does on Windows.
+//
+// A write gives up 2 s after it began; a terminal then drops what it could
+// not send, since its close would wait for that (up to 30 s). SIGPIPE,
+// SIGXFSZ and SIGTTOU that the write could raise (a FIFO's reader gone, the
+// host's file size limit, the host's own terminal from the background) are
+// held in the calling thread meanwhile, and the first two taken out again
+// if raised: the block is lost, the host sees no signal. A port read raises
+// nothing: the host's own terminal is never a port.
+#include <errno.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "handles.h"
+#include "monotonic_clock.h"
+
+namespace {
+
+constexpr int64_t kWriteStallNs = int64_t{2000} * 1000000;
+constexpr int64_t kNever = INT64_MAX;
+
+// poll()'s wait until a deadline, rounded up so that it never wakes just
+// before the deadline and spins.
+int PollMs(int64_t until) {
+  if (until == kNever) {
+    return -1;
+  }
+  const int64_t ms = (until - NowNs() + 999999) / 1000000;
+  return ms < 0 ? 0 : ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Reads until wanted bytes, quietGap after the last byte, or deadline.
+// False when the line hung up.
+bool ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got, int64_t deadline,
+              int64_t quietGap) {
+  int64_t until = deadline;
+  while (*got < wanted && NowNs() < until) {
+    pollfd line = {fd, POLLIN, 0};
+    int ready = poll(&line, 1, PollMs(until));
+    if (ready < 0 && errno != EINTR) {
+      return false;
+    }
+    if (ready <= 0) {
+      continue;
+    }
+    if ((line.revents & POLLIN) == 0) {
+      return false; // POLLHUP or POLLERR with nothing to read
+    }
+    // Read even when poll also reported a hang-up: what the line still holds
+    // belongs to this block.
+    ssize_t n = read(fd, buffer + *got, wanted - *got);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+      return false;
+    }
+    if (n > 0) {
+      *got += static_cast<DWORD>(n);
+      if (quietGap != kNever) {
+        const int64_t quietEnd = NowNs() + quietGap;
+        until = quietEnd < deadline ? quietEnd : deadline;
+      }
+    }
+  }
+  return true;
+}
+
+BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
+  COMMTIMEOUTS timeouts;
+  {
+    LayerLock lock;
+    if (port->hungUp) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+    timeouts = port->timeouts;
+  }
+  const int64_t totalMs =
+      int64_t{timeouts.ReadTotalTimeoutMultiplier} * wanted +
+      timeouts.ReadTotalTimeoutConstant;
+  const int64_t deadline = totalMs > 0 ? NowNs() + totalMs * 1000000 : kNever;
+  const int64_t quietGap = timeouts.ReadIntervalTimeout > 0
+                               ? int64_t{timeouts.ReadIntervalTimeout} * 1000000
+                               : kNever;
+  if (ReadLine(port->fd, buffer, wanted, got, deadline, quietGap)) {
+    return TRUE;
+  }
+  LayerLock lock;
+  port->hungUp = true;
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
+BOOL ReadPlain(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
+  while (*got < wanted) {
+    ssize_t n = read(fd, buffer + *got, wanted - *got);
+    if (n == 0) {
+      break;
+    }
+    if (n < 0 && errno != EINTR) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+    *got += n > 0 ? static_cast<DWORD>(n) : 0;
+  }
+  return TRUE;
+}
+
+// True once the descriptor can take more, or has an error for the next
+// write to report.
+bool WaitWritable(int fd, int64_t deadline) {
+  while (NowNs() < deadline) {
+    pollfd out = {fd, POLLOUT, 0};
+    int ready = poll(&out, 1, PollMs(deadline));
+    if (ready > 0) {
+      return true;
+    }
+    if (ready < 0 && errno != EINTR) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool WriteAll(int fd, const BYTE *bytes, DWORD count, DWORD *written) {
+  const int64_t deadline = NowNs() + kWriteStallNs;
+  while (*written < count) {
+    ssize_t n = write(fd, bytes + *written, count - *written);
+    if (n > 0) {
+      *written += static_cast<DWORD>(n);
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!WaitWritable(fd, deadline)) {
+        return false;
+      }
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Takes out what the failed write raised, never one the host already had
+// pending (only a signal the host blocks can be pending before the write).
+void TakeOutRaised(int number, const sigset_t &pendingBefore) {
+  sigset_t pending, one;
+  if (sigpending(&pending) != 0 || !sigismember(&pending, number) ||
+      sigismember(&pendingBefore, number)) {
+    return;
+  }
+  sigemptyset(&one);
+  sigaddset(&one, number);
+  const timespec now = {0, 0};
+  sigtimedwait(&one, nullptr, &now);
+}
+
+} // namespace
+
+BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
+              OVERLAPPED *) {
+  DWORD ignored;
+  DWORD *got = bytesRead != nullptr ? bytesRead : &ignored;
+  *got = 0;
+  HandleUse use(file);
+  FileRecord *descriptor = use.record();
+  if (descriptor == nullptr || buffer == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  BYTE *bytes = static_cast<BYTE *>(buffer);
+  return descriptor->isLine
+             ? ReadPort(descriptor, bytes, bytesToRead, got)
+             : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
+}
+
+BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
+               DWORD *bytesWritten, OVERLAPPED *) {
+  DWORD ignored;
+  DWORD *written = bytesWritten != nullptr ? bytesWritten : &ignored;
+  *written = 0;
+  HandleUse use(file);
+  const FileRecord *descriptor = use.record();
+  if (descriptor == nullptr || (buffer == nullptr && bytesToWrite > 0)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (bytesToWrite == 0) {
+    return TRUE;
+  }
+  sigset_t held, hostMask, pendingBefore;
+  sigemptyset(&held);
+  sigaddset(&held, SIGPIPE);
+  sigaddset(&held, SIGXFSZ);
+  sigaddset(&held, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &held, &hostMask);
+  sigemptyset(&pendingBefore);
+  if (sigismember(&hostMask, SIGPIPE) || sigismember(&hostMask, SIGXFSZ)) {
+    sigpending(&pendingBefore);
+  }
+  const bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
+                             bytesToWrite, written);
+  const int error = errno;
+  if (!done && descriptor->isDevice) {
+    tcflush(descriptor->fd, TCOFLUSH);
+  }
+  if (!done && (error == EPIPE || error == EFBIG)) {
+    TakeOutRaised(error == EPIPE ? SIGPIPE : SIGXFSZ, pendingBefore);
+  }
+  pthread_sigmask(SIG_SETMASK, &hostMask, nullptr);
+  if (!done) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return TRUE;
+}
