@@ -11,7 +11,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
   execute_process(COMMAND ${NM} -D --defined-only --format=just-symbols
                           ${SHARED}
                   OUTPUT_FILE ${OUTPUT}.exports COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND ${LINKER} -r -o ${OUTPUT}.merged ${OBJECTS}
+  # Inline functions and variables come in COMDAT groups, named by their
+  # symbols: taken out of the groups, they stay the library's own copies.
+  execute_process(COMMAND ${LINKER} -r --force-group-allocation
+                          -o ${OUTPUT}.merged ${OBJECTS}
                   COMMAND_ERROR_IS_FATAL ANY)
   execute_process(COMMAND ${OBJCOPY} --keep-global-symbols=${OUTPUT}.exports
                           ${OUTPUT}.merged ${OUTPUT}
@@ -20,9 +23,16 @@ if(CMAKE_SCRIPT_MODE_FILE)
   return()
 endif()
 
-# The .so's own objects and those of the object libraries it takes in.
+# The .so's own objects and those of the object libraries it takes in. An
+# inline variable (C++17) is a GNU-unique symbol, which objcopy cannot make
+# local: weak instead, as -fno-gnu-unique makes it. In the .so, where it is
+# hidden, it is local either way.
 get_target_property(sources TolvaneGPS SOURCES)
 list(FILTER sources INCLUDE REGEX "^\\$<TARGET_OBJECTS:")
+foreach(objects TolvaneGPS ${sources})
+  string(REGEX REPLACE "^\\$<TARGET_OBJECTS:(.*)>$" "\\1" objects ${objects})
+  target_compile_options(${objects} PRIVATE -fno-gnu-unique)
+endforeach()
 set(TOLVANE_STATIC_OBJECT ${PROJECT_BINARY_DIR}/src/TolvaneGPS_static.o)
 add_custom_command(OUTPUT ${TOLVANE_STATIC_OBJECT}
   COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DLINKER=${CMAKE_LINKER}
