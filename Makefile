@@ -57,4 +57,4 @@ test-sanitize:
 	ctest --preset sanitize -j$(JOBS)
 
 clean:
-	rm -rf build build-sanitize build-package build-windows dist
+	rm -rf build build-sanitize build-package build-windows dist build-musl*

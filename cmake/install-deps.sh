@@ -27,7 +27,8 @@ packages=(cmake make g++)
   binutils pkgconf "libclang-rt-$llvm-dev"
   wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu g++-i686-linux-gnu
   dpkg-dev lintian groff-base strace
-  qemu-system-x86 busybox-static python3)
+  qemu-system-x86 busybox-static python3
+  musl-tools musl-dev:arm64 musl-dev:armhf)
 # The Debian packages, their checks, and the cross builds make test makes.
 [ "$job" != test ] && [ "$job" != package ] || packages+=(build-essential debhelper
   libgtest-dev libgmock-dev libbenchmark-dev)

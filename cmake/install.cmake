@@ -1,21 +1,25 @@
 # SPDX-License-Identifier: MIT
 # cmake --install, in three components:
 #   Runtime      the .so and its SONAME link
-#   Development  the header, the unversioned link, the CMake package
-#                (find_package(TolvaneGPS) gives TolvaneGPS::TolvaneGPS) and
-#                a pkg-config file naming the prefix installed to
-#   Tools        gpscapture and gps-sim
+#   Development  the header, the unversioned link, the static archive, the
+#                CMake package (find_package(TolvaneGPS) gives
+#                TolvaneGPS::TolvaneGPS and TolvaneGPS::TolvaneGPS_static)
+#                and a pkg-config file naming the prefix installed to
+#   Tools        gpscapture and gps-sim, when built
 # each with its manual pages.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS TolvaneGPS EXPORT TolvaneGPSTargets
+install(TARGETS TolvaneGPS TolvaneGPS_static EXPORT TolvaneGPSTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
                 NAMELINK_COMPONENT Development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
-install(TARGETS gpscapture gps-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        COMPONENT Tools)
+if(TOLVANE_TOOLS)
+  install(TARGETS gpscapture gps-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+          COMPONENT Tools)
+endif()
 
 set(TOLVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/TolvaneGPS)
 install(EXPORT TolvaneGPSTargets NAMESPACE TolvaneGPS::
@@ -42,8 +46,12 @@ install(CODE "
 
 # The manual pages, compressed as Debian wants them: in full, and without a
 # time stamp.
-set(TOLVANE_MAN_PAGES gpscapture.1 gps-sim.1 TolvaneGPS.3)
-set(TOLVANE_MAN_COMPONENTS Tools Tools Development)
+set(TOLVANE_MAN_PAGES TolvaneGPS.3)
+set(TOLVANE_MAN_COMPONENTS Development)
+if(TOLVANE_TOOLS)
+  list(APPEND TOLVANE_MAN_PAGES gpscapture.1 gps-sim.1)
+  list(APPEND TOLVANE_MAN_COMPONENTS Tools Tools)
+endif()
 foreach(page component IN ZIP_LISTS TOLVANE_MAN_PAGES TOLVANE_MAN_COMPONENTS)
   set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
   add_custom_command(OUTPUT ${compressed}

@@ -39,8 +39,33 @@ cmake -S "$examples/cpp-link" -B "$scratch/cpp" -DCMAKE_PREFIX_PATH="$prefix" \
   > /dev/null
 cmake --build "$scratch/cpp" > /dev/null
 
+# The archive, its exports alone global, linked three ways into the C host
+# of tests/musl: by name, fully static through pkg-config --static, and
+# through TolvaneGPS::TolvaneGPS_static (the C++ example, made static).
+test -f "$lib/libTolvaneGPS.a"
+[ "$(nm -g --defined-only --format=just-symbols "$lib/libTolvaneGPS.a" |
+     sed '/:$/d;/^$/d' | sort)" = "$(nm -D --defined-only \
+     --format=just-symbols "$lib/libTolvaneGPS.so.1" | sort)" ]
+static_host=$source_dir/tests/musl/musl_host.c
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror -I"$prefix/include" \
+  -o "$scratch/static-host" "$static_host" -L"$lib" -l:libTolvaneGPS.a
+static_flags=$(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config \
+  --define-variable=prefix="$prefix" --static --cflags --libs TolvaneGPS)
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror -static \
+  -o "$scratch/pkg-static-host" "$static_host" $static_flags
+cmake -S "$examples/cpp-link" -B "$scratch/cpp-static" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DTOLVANE_STATIC=ON -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" > /dev/null
+cmake --build "$scratch/cpp-static" > /dev/null
+if readelf -d "$scratch/static-host" "$scratch/cpp-static/host" |
+     grep -q TolvaneGPS || readelf -d "$scratch/pkg-static-host" | grep -q NEEDED; then
+  echo "a static host still needs a shared library"; exit 1
+fi
+mkdir -p "$scratch/static" && chmod 700 "$scratch/static"
+"$scratch/static-host" "$sim" "$scratch/static"
+"$scratch/pkg-static-host" "$sim" "$scratch/static" > /dev/null
+
 # Each host against a simulated receiver: its first block holds data.
-for host in "$scratch/c-host" "$scratch/cpp/host" \
+for host in "$scratch/c-host" "$scratch/cpp/host" "$scratch/cpp-static/host" \
             "python3 $examples/python/host.py"; do
   mkdir -p "$scratch/out" && chmod 700 "$scratch/out"
   coproc SIM { exec "$sim" --epochs 1 --rate 0 2> /dev/null; }
@@ -50,4 +75,4 @@ for host in "$scratch/c-host" "$scratch/cpp/host" \
   echo "$host: $answer"
   case "$answer" in "block 1: 0 bytes" | "") exit 1 ;; esac
 done
-echo "examples: built against the install and captured from gps-sim"
+echo "examples: built against the install, the archive linked three ways, and captured from gps-sim"
