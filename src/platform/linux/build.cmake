@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
 # libTolvaneGPS.so: the core over this project's Linux layer, which needs
-# libc alone. The per-thread last error uses glibc's static TLS room for
-# libraries loaded later, which needs no dynamic loader call.
+# libc alone. The per-thread last error's TLS model is TOLVANE_TLS_MODEL:
+# glibc's static TLS room for libraries loaded later (no dynamic loader
+# call), and on musl, whose loader refuses that in a dlopen()ed library,
+# the dynamic model.
 set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux)
-set(TOLVANE_LIBRARY_FLAGS -ftls-model=initial-exec -fvisibility=hidden
+set(TOLVANE_LIBRARY_FLAGS -ftls-model=${TOLVANE_TLS_MODEL} -fvisibility=hidden
     -fvisibility-inlines-hidden -fno-exceptions -fno-rtti
     -fno-threadsafe-statics)
 set(TOLVANE_POSIX_LAYER_SOURCES comm.cpp handles.cpp names.cpp
