@@ -12,7 +12,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
-#include "constants.h"
+#include "../../constants.h"
 #include "handles.h"
 
 namespace {
