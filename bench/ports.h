@@ -15,7 +15,7 @@
 
 #include "TolvaneGPS.h"
 #include "constants.h"
-#include "line_speeds.h"
+#include "receiver/line_speeds.h"
 #include "receiver/simulator.h"
 #include "utf16.h"
 
