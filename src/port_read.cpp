@@ -76,10 +76,15 @@ DWORD ReadBlockFromPort() {
       // Back early with nothing: wait one retry interval, never past the
       // time-out, so that a read that waited nearly all of it starts no
       // second full wait.
-      const DWORD now = Shorter(GetTickCount() - start, kReadTotalMs);
-      if (now < kReadTotalMs) {
-        Sleep(Shorter(kReadTotalMs - now, kReopenIntervalMs));
+      const DWORD rest =
+          kReadTotalMs - Shorter(GetTickCount() - start, kReadTotalMs);
+      if (rest <= kReopenIntervalMs) {
+        if (rest > 0) {
+          Sleep(rest);
+        }
+        return count;
       }
+      Sleep(kReopenIntervalMs);
     }
   }
   return count;

@@ -305,8 +305,9 @@ TEST_F(Faults, TheHostsOwnTerminalIsNeverThePortAndStopsNoBackgroundHost) {
     pid_t host = fork();
     if (host == 0) {
       setpgid(0, 0); // not the terminal's foreground group
-      for (const char16_t *name : {u"/dev/tty", own.port().c_str()}) {
-        GPSOpen(name);
+      for (const std::u16string &name :
+           {std::u16string(u"/dev/tty"), own.port()}) {
+        GPSOpen(name.c_str());
         own.Send("typed\n");
         int other = open(own.path().c_str(), O_RDWR | O_NOCTTY);
         if (Capture() != "" || flock(other, LOCK_EX | LOCK_NB) != 0 ||
