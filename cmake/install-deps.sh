@@ -18,6 +18,18 @@ version_of() { awk -v tool="$1" '$1 == tool { print $2 }' \
 llvm=$(version_of llvm)
 lld=$(version_of lld)
 
+# Whether this kernel runs 32-bit x86 programs, found by running the
+# smallest one (an ELF that calls exit(0)): some kernels are built without.
+runs_x86_32() {
+  local probe rc=0
+  probe=$(mktemp)
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' > "$probe"
+  chmod +x "$probe"
+  "$probe" 2> /dev/null || rc=1
+  rm -f "$probe"
+  return $rc
+}
+
 packages=(cmake make g++)
 [ "$job" = demo ] || packages+=(clang llvm "lld-$lld"
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
@@ -25,10 +37,12 @@ packages=(cmake make g++)
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
 [ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
   binutils pkgconf "libclang-rt-$llvm-dev"
-  wine64 wine32:i386 qemu-user g++-aarch64-linux-gnu g++-i686-linux-gnu
+  wine64 qemu-user g++-aarch64-linux-gnu g++-i686-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3
   musl-tools musl-dev:arm64 musl-dev:armhf)
+# 32-bit Wine only where it can start: elsewhere its tests are skipped.
+[ "$job" != test ] || ! runs_x86_32 || packages+=(wine32:i386)
 # The Debian packages, their checks, and the cross builds make test makes.
 [ "$job" != test ] && [ "$job" != package ] || packages+=(build-essential debhelper
   libgtest-dev libgmock-dev libbenchmark-dev)
@@ -80,4 +94,6 @@ for architecture in $foreign; do
   dpkg --add-architecture "$architecture"
 done
 apt-get -o DPkg::Lock::Timeout=600 update -qq
-apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}"
+# Recommendations bring fonts, GTK and Mesa that nothing here uses.
+apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
+  "${missing[@]}"

@@ -302,6 +302,9 @@ TEST_F(Faults, TheHostsOwnTerminalIsNeverThePortAndStopsNoBackgroundHost) {
     setsid();
     int terminal = open(own.path().c_str(), O_RDWR); // now controlling
     ioctl(terminal, TIOCSCTTY, 0);
+    if (tcgetsid(terminal) != getsid(0)) {
+      _exit(77); // qemu-user answers no TIOCGSID: nothing tells the terminal
+    }
     pid_t host = fork();
     if (host == 0) {
       setpgid(0, 0); // not the terminal's foreground group
@@ -331,6 +334,9 @@ TEST_F(Faults, TheHostsOwnTerminalIsNeverThePortAndStopsNoBackgroundHost) {
     }
     _exit(WIFEXITED(hostStatus) ? WEXITSTATUS(hostStatus) : 7);
   });
+  if (status == 77) {
+    GTEST_SKIP() << "the session's terminal cannot be told here";
+  }
   EXPECT_EQ(status, 0) << "6: stopped, 5: its terminal taken, 4: no capture";
 }
 
