@@ -25,15 +25,19 @@ endif()
 
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX REPLACE "hf$" "" CMAKE_SYSTEM_PROCESSOR ${TOLVANE_MUSL_ARCH})
-# Debian's GCC of that CPU with musl's specs, as its musl-gcc wrapper runs
-# it: musl's start files, libc.so and loader. The specs set the include path
-# for C only, so C++ names musl's headers itself. The binutils come from the
-# compiler's prefix.
-set(CMAKE_C_COMPILER ${gnu}-gcc)
-set(CMAKE_CXX_COMPILER ${gnu}-g++)
-set(CMAKE_C_FLAGS_INIT "-specs=/usr/lib/${musl}/musl-gcc.specs")
-set(CMAKE_CXX_FLAGS_INIT
-    "${CMAKE_C_FLAGS_INIT} -nostdinc -isystem /usr/include/${musl}")
+# musl's compiler wrapper for that CPU: Debian's GCC with musl's start
+# files, libc.so and loader. It compiles the C++ sources too (the library
+# needs no C++ runtime); the wrapper sets the include path for C only, so
+# C++ names musl's headers itself. The binutils are GCC's own.
+set(CMAKE_C_COMPILER ${musl}-gcc)
+set(CMAKE_CXX_COMPILER ${musl}-gcc)
+set(CMAKE_LINKER ${gnu}-ld)
+set(CMAKE_AR ${gnu}-ar)
+set(CMAKE_RANLIB ${gnu}-ranlib)
+set(CMAKE_NM ${gnu}-nm)
+set(CMAKE_OBJCOPY ${gnu}-objcopy)
+set(CMAKE_STRIP ${gnu}-strip)
+set(CMAKE_CXX_FLAGS_INIT "-nostdinc -isystem /usr/include/${musl}")
 # No C++ runtime to link a test program with.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(CMAKE_FIND_ROOT_PATH /usr/lib/${musl})
