@@ -42,7 +42,8 @@ constexpr unsigned kHandleBytes = 64;
 struct LinkIdentity {
   enum { kUnknown, kHandle, kBirth } kind;
   int mountOrDevice; // the mount id of a handle, the device otherwise
-  unsigned bytes;    // of handle
+  int handleType;
+  unsigned bytes; // of handle
   unsigned char handle[kHandleBytes];
   uint64_t inode;
   int64_t birthSeconds;
@@ -94,7 +95,7 @@ LinkIdentity IdentityOf(const char *link) {
     id.kind = LinkIdentity::kHandle;
     id.mountOrDevice = mount;
     id.bytes = handle->handle_bytes;
-    id.inode = static_cast<uint64_t>(handle->handle_type);
+    id.handleType = handle->handle_type;
     memcpy(id.handle, room + sizeof(file_handle), id.bytes);
     return id;
   }
@@ -118,8 +119,8 @@ bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
     return false;
   }
   return a.kind != b.kind || a.mountOrDevice != b.mountOrDevice ||
-         a.inode != b.inode || a.bytes != b.bytes ||
-         memcmp(a.handle, b.handle, a.bytes) != 0 ||
+         a.handleType != b.handleType || a.inode != b.inode ||
+         a.bytes != b.bytes || memcmp(a.handle, b.handle, a.bytes) != 0 ||
          a.birthSeconds != b.birthSeconds ||
          a.birthNanoseconds != b.birthNanoseconds;
 }
