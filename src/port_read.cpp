@@ -42,6 +42,9 @@ DWORD ReadBlockFromPort() {
     return 0;
   }
   const DWORD start = GetTickCount();
+  // Tries of the name are kReopenIntervalMs apart by the tick count, even
+  // where a Sleep ends early (Wine's); the first goes at once.
+  DWORD lastTry = start - kReopenIntervalMs;
   DWORD count = 0;
   // A GPSClose from another thread, which the contract rules out, still
   // ends the retries: a closed port is never opened again.
@@ -53,8 +56,13 @@ DWORD ReadBlockFromPort() {
         Sleep(left);
         return count;
       }
+      const DWORD sinceTry = GetTickCount() - lastTry;
+      if (sinceTry < kReopenIntervalMs) {
+        Sleep(Shorter(left, kReopenIntervalMs - sinceTry));
+        continue;
+      }
+      lastTry = GetTickCount();
       if (!OpenNamedPort(true)) {
-        Sleep(Shorter(left, kReopenIntervalMs));
         continue;
       }
     }
