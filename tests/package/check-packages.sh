@@ -86,9 +86,12 @@ export GTEST_FILTER="-*.ACloseDuringAReadNeverTouchesTheHostsNextFile:*.Children
 # qemu-i386 (7.2) cannot join a thread while signals rain on the process,
 # not even in a ten-line program (pthread_join fails with EDEADLK), and
 # aborts two threads racing through opens and closes: the signal storm and
-# the racing opens run on the other CPUs and natively.
+# the racing opens run on the other CPUs and natively. Nor can it join a
+# thread after a process's storm has ended, so the write that signals
+# interrupt runs in a process of its own there.
+storm='*.AWriteThatCannotFinishEndsTwoSecondsInWhateverSignalsArrive'
 [ "$arch" != i386 ] ||
-  GTEST_FILTER+=:*.ASignalStormBendsNoTimeOutAndLosesNoByte:*.RacingOpensAndClosesLeaveNothingOpenAndCloseWins
+  GTEST_FILTER+=:*.ASignalStormBendsNoTimeOutAndLosesNoByte:*.RacingOpensAndClosesLeaveNothingOpenAndCloseWins:$storm
 export GTEST_TOTAL_SHARDS=4
 for program in linked_tests host_view_test; do
   for shard in 0 1 2 3; do
@@ -102,6 +105,9 @@ for job in $(jobs -p); do
 done
 GTEST_FILTER=$alone GTEST_TOTAL_SHARDS=1 GTEST_SHARD_INDEX=0 "${run[@]}" \
   "$scratch/tests/linked_tests" > "$scratch/linked_tests.alone" 2>&1 || status=1
+[ "$arch" != i386 ] || GTEST_FILTER=$storm GTEST_TOTAL_SHARDS=1 \
+  GTEST_SHARD_INDEX=0 "${run[@]}" "$scratch/tests/linked_tests" \
+  > "$scratch/linked_tests.storm" 2>&1 || status=1
 [ $status -eq 0 ] || { cat "$scratch"/*_test*.*; exit 1; }
 awk -v what="$arch, under qemu-$cpu" '/^\[  PASSED  \]/ { passed += $4 }
   END { print what ": " passed " tests passed" }' "$scratch"/*_test*.*
