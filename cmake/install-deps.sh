@@ -101,5 +101,28 @@ for try in 1 2 3; do
     echo "apt-get update failed: installing from the lists there are" >&2
 done
 # Recommendations bring fonts, GTK and Mesa that nothing here uses.
-apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-  "${missing[@]}"
+install() {
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "$@"
+}
+# Another architecture's packages go in a set of their own (its
+# crossbuild-essential with them): where that architecture's index lags
+# this machine's updates they cannot install, and its tests then use the
+# cross toolchain's sysroot, or are skipped.
+of_architecture() {
+  for package in "${missing[@]}"; do
+    if [[ $package == *:$1 || $package == crossbuild-essential-$1 ]]; then
+      echo "$package"
+    fi
+  done
+}
+native=()
+for package in "${missing[@]}"; do
+  [[ $package == *:* || $package == crossbuild-essential-* ]] ||
+    native+=("$package")
+done
+[ ${#native[@]} -eq 0 ] || install "${native[@]}"
+for architecture in $(dpkg --print-foreign-architectures); do
+  set=$(of_architecture "$architecture")
+  [ -z "$set" ] || install $set ||
+    echo "not installed for $architecture:" $set >&2
+done

@@ -23,8 +23,8 @@ if [ "$arch" != "$(dpkg --print-architecture)" ]; then
   export DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
   # Without the architecture's own libc6-dev, build-essential for it cannot
   # be checked: the cross toolchain's sysroot stands in.
-  grep -q "^$arch .* libc6-dev:$arch" "$source_dir/cmake/debian-architectures" ||
-    options+=(-d)
+  dpkg-query -W -f='${Status}' "libc6-dev:$arch" 2> /dev/null |
+    grep -q "ok installed" || options+=(-d)
 fi
 if ! (cd "$copy" && dpkg-buildpackage "${options[@]}") > "$out/build.log" 2>&1
 then
