@@ -11,36 +11,24 @@ set(TOLVANE_LIBRARY_FLAGS -ftls-model=${TOLVANE_TLS_MODEL} -fvisibility=hidden
 set(TOLVANE_POSIX_LAYER_SOURCES comm.cpp handles.cpp names.cpp
     open_close.cpp system.cpp read_write.cpp)
 list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
-
-# The same lists, as full paths, for the tests that build the library into
-# themselves with other compilers (the fuzzers, ThreadSanitizer, the ARM
-# loader): the core, which a recording platform can stand under; the layer's
-# Win32 subset; and the receiver's port steps between them.
-set(TOLVANE_CORE_FILES ${TOLVANE_CORE_SOURCES} named_items.cpp
-    platform/shared_port_steps.cpp)
-list(TRANSFORM TOLVANE_CORE_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
-set(TOLVANE_CORE_FILES ${TOLVANE_CORE_FILES} PARENT_SCOPE)
+# The layer and its port steps, as full paths, for the tests that build
+# them into themselves with other compilers (the fuzzers, the ARM loader).
 set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
 set(TOLVANE_POSIX_STEPS_FILE ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
     PARENT_SCOPE)
 
+# The core and the layer apart, for the tests that take one of them alone.
 add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
                                    platform/shared_port_steps.cpp)
-target_include_directories(TolvaneGPS_core
-  PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}
-         ${TOLVANE_PLATFORM_DIR})
-target_compile_options(TolvaneGPS_core PRIVATE ${TOLVANE_LIBRARY_FLAGS})
-target_link_libraries(TolvaneGPS_core PRIVATE tolvane_flags)
-set_target_properties(TolvaneGPS_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
-
 add_library(TolvaneGPS_platform OBJECT ${TOLVANE_POSIX_LAYER_SOURCES}
                                        ${TOLVANE_PLATFORM_DIR}/port_steps.cpp)
-target_include_directories(TolvaneGPS_platform PUBLIC ${TOLVANE_PLATFORM_DIR}
-                                                      ${CMAKE_CURRENT_SOURCE_DIR})
-target_compile_options(TolvaneGPS_platform PRIVATE ${TOLVANE_LIBRARY_FLAGS})
-target_link_libraries(TolvaneGPS_platform PRIVATE tolvane_flags)
-set_target_properties(TolvaneGPS_platform PROPERTIES
-                      POSITION_INDEPENDENT_CODE ON)
+foreach(part TolvaneGPS_core TolvaneGPS_platform)
+  target_include_directories(${part} PUBLIC ${PROJECT_SOURCE_DIR}/include
+    ${CMAKE_CURRENT_SOURCE_DIR} ${TOLVANE_PLATFORM_DIR})
+  target_compile_options(${part} PRIVATE ${TOLVANE_LIBRARY_FLAGS})
+  target_link_libraries(${part} PRIVATE tolvane_flags)
+  set_target_properties(${part} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endforeach()
 
 add_library(TolvaneGPS SHARED named_items.cpp $<TARGET_OBJECTS:TolvaneGPS_core>
                               $<TARGET_OBJECTS:TolvaneGPS_platform>)

@@ -41,7 +41,8 @@ int TerminalOf(const HandleUse &use) {
 
 } // namespace
 
-// What the layer can tell of a line: whether it is the receiver's.
+// The record the core fills in: every field it sets is SetCommState's
+// whole concern, and the others mean nothing to a termios line.
 BOOL GetCommState(HANDLE file, DCB *dcb) {
   HandleUse use(file);
   termios line;
@@ -51,13 +52,6 @@ BOOL GetCommState(HANDLE file, DCB *dcb) {
   }
   *dcb = DCB{};
   dcb->DCBlength = sizeof(DCB);
-  dcb->fBinary = 1;
-  dcb->BaudRate = cfgetospeed(&line) == B4800 ? kReceiverBaud : 0;
-  dcb->ByteSize = (line.c_cflag & CSIZE) == CS8 ? kReceiverByteSize : 0;
-  dcb->fOutX = (line.c_iflag & IXON) != 0;
-  dcb->fInX = (line.c_iflag & IXOFF) != 0;
-  dcb->XonChar = static_cast<char>(line.c_cc[VSTART]);
-  dcb->XoffChar = static_cast<char>(line.c_cc[VSTOP]);
   return TRUE;
 }
 
@@ -77,8 +71,7 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
   line.c_cc[VTIME] = 0;
   line.c_cc[VSTART] = kXonChar;
   line.c_cc[VSTOP] = kXoffChar;
-  cfsetispeed(&line, B4800);
-  cfsetospeed(&line, B4800);
+  cfsetspeed(&line, B4800);
   int modemLines = TIOCM_DTR | TIOCM_RTS;
   // A device without modem lines (a pseudo-terminal) has none to drop.
   if (tcsetattr(fd, TCSANOW, &line) != 0 ||
@@ -96,11 +89,11 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
 // time-outs are not kept: a write gives up after 2 s.
 BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
   HandleUse use(file);
+  LayerLock lock; // ends before the use does
   if (timeouts == nullptr || use.record() == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  LayerLock lock;
   use.record()->timeouts = *timeouts;
   return TRUE;
 }
@@ -110,12 +103,8 @@ BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS *timeouts) {
 // device on Windows.
 BOOL ClearCommError(HANDLE file, DWORD *errors, COMSTAT *status) {
   HandleUse use(file);
-  bool present = use.record() != nullptr;
-  if (present) {
-    LayerLock lock;
-    present = !use.record()->hungUp;
-  }
-  if (!present) {
+  LayerLock lock;
+  if (use.record() == nullptr || use.record()->hungUp) {
     SetLastError(ERROR_GEN_FAILURE);
     return FALSE;
   }

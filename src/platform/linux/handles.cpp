@@ -12,16 +12,37 @@ constexpr unsigned kTableSize = 16;
 constexpr unsigned kIndexBits = 8;
 
 struct Entry {
-  FileRecord descriptor;
-  bool inUse;   // the descriptor is open
-  bool closing; // CloseHandle came: no new use, closed after the last
-  unsigned uses;
+  FileRecord descriptor; // first: a use's record is its entry
+  unsigned refs;         // 0: free; else the open itself and each use
+  bool closing;          // CloseHandle came: no new use
   uint32_t generation;
 };
 
 Entry table[kTableSize];
 pthread_mutex_t tableLock = PTHREAD_MUTEX_INITIALIZER;
-pthread_once_t forkHandlersOnce = PTHREAD_ONCE_INIT;
+bool forkHandlersSet; // under the lock
+
+// Call with the lock held: drops a reference, and gives the descriptor to
+// close outside the lock when it was the last.
+bool Drop(Entry *entry, FileRecord *done) {
+  if (--entry->refs > 0) {
+    return false;
+  }
+  *done = entry->descriptor;
+  entry->closing = false;
+  return true;
+}
+
+void Release(Entry *entry) {
+  FileRecord done;
+  {
+    LayerLock lock;
+    if (!Drop(entry, &done)) {
+      return;
+    }
+  }
+  CloseDescriptor(&done);
+}
 
 void LockBeforeFork() { pthread_mutex_lock(&tableLock); }
 void UnlockInParent() { pthread_mutex_unlock(&tableLock); }
@@ -30,18 +51,15 @@ void UnlockInParent() { pthread_mutex_unlock(&tableLock); }
 // entry that waited only for them is closed.
 void UnlockInChild() {
   for (Entry &entry : table) {
-    entry.uses = 0;
-    if (entry.inUse && entry.closing) {
-      CloseDescriptor(&entry.descriptor);
-      entry.inUse = entry.closing = false;
+    if (entry.refs > 0) {
+      entry.refs = 1;
+      FileRecord done;
+      if (entry.closing && Drop(&entry, &done)) {
+        CloseDescriptor(&done);
+      }
     }
   }
   pthread_mutex_unlock(&tableLock);
-}
-
-// At the lock's first use rather than at load: nothing runs at load.
-void RegisterForkHandlers() {
-  pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
 }
 
 HANDLE HandleFor(unsigned index) {
@@ -54,44 +72,22 @@ HANDLE HandleFor(unsigned index) {
 // Call with the lock held: the open entry a handle names, or null.
 Entry *EntryFor(HANDLE handle) {
   uintptr_t index = (reinterpret_cast<uintptr_t>(handle) & 0xFF) - 1;
-  if (index >= kTableSize || !table[index].inUse ||
+  if (index >= kTableSize || table[index].refs == 0 || table[index].closing ||
       HandleFor(static_cast<unsigned>(index)) != handle) {
     return nullptr;
   }
   return &table[index];
 }
 
-// Ends a use, or with close the entry itself; false when there was none.
-// The descriptor is closed outside the lock once a closing entry has no use
-// left.
-bool Release(HANDLE handle, bool close) {
-  FileRecord done;
-  {
-    LayerLock lock;
-    Entry *entry = EntryFor(handle);
-    if (entry == nullptr || (close && entry->closing)) {
-      return false;
-    }
-    if (close) {
-      entry->closing = true;
-    } else {
-      --entry->uses;
-    }
-    if (!entry->closing || entry->uses > 0) {
-      return true;
-    }
-    done = entry->descriptor;
-    entry->inUse = entry->closing = false;
-  }
-  CloseDescriptor(&done);
-  return true;
-}
-
 } // namespace
 
+// The fork handlers go in at the lock's first use: nothing runs at load.
 LayerLock::LayerLock() {
-  pthread_once(&forkHandlersOnce, RegisterForkHandlers);
   pthread_mutex_lock(&tableLock);
+  if (!forkHandlersSet) {
+    forkHandlersSet = true;
+    pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
+  }
 }
 
 LayerLock::~LayerLock() { pthread_mutex_unlock(&tableLock); }
@@ -99,9 +95,8 @@ LayerLock::~LayerLock() { pthread_mutex_unlock(&tableLock); }
 HANDLE AdoptDescriptor(const FileRecord &descriptor) {
   LayerLock lock;
   for (unsigned i = 0; i < kTableSize; ++i) {
-    if (!table[i].inUse) {
-      table[i].inUse = true;
-      table[i].uses = 0;
+    if (table[i].refs == 0) {
+      table[i].refs = 1;
       table[i].descriptor = descriptor;
       table[i].generation = (table[i].generation + 1) & 0xFFFFFFu;
       return HandleFor(i);
@@ -110,27 +105,40 @@ HANDLE AdoptDescriptor(const FileRecord &descriptor) {
   return INVALID_HANDLE_VALUE;
 }
 
-HandleUse::HandleUse(HANDLE handle) : handle_(handle), record_(nullptr) {
+HandleUse::HandleUse(HANDLE handle) : record_(nullptr) {
   LayerLock lock;
   Entry *entry = EntryFor(handle);
-  if (entry != nullptr && !entry->closing) {
-    ++entry->uses;
+  if (entry != nullptr) {
+    ++entry->refs;
     record_ = &entry->descriptor;
   }
 }
 
 HandleUse::~HandleUse() {
   if (record_ != nullptr) {
-    Release(handle_, false);
+    Release(reinterpret_cast<Entry *>(record_));
   }
 }
 
-bool CloseEntry(HANDLE handle) { return Release(handle, true); }
+// The open's own reference keeps the entry until Release drops it.
+bool CloseEntry(HANDLE handle) {
+  Entry *entry;
+  {
+    LayerLock lock;
+    entry = EntryFor(handle);
+    if (entry == nullptr) {
+      return false;
+    }
+    entry->closing = true;
+  }
+  Release(entry);
+  return true;
+}
 
 bool IsAnOpenPort(const struct stat &status) {
   for (const Entry &entry : table) {
     const FileRecord &port = entry.descriptor;
-    if (entry.inUse && port.isPort &&
+    if (entry.refs > 0 && port.isPort &&
         ((port.device == status.st_dev && port.inode == status.st_ino) ||
          (port.isDevice && S_ISCHR(status.st_mode) &&
           port.node == status.st_rdev))) {

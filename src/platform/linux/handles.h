@@ -19,7 +19,7 @@
 
 struct FileRecord {
   int fd;
-  bool isLine;   // not a regular file: read with the port's time-outs
+  bool isLine;   // not a regular file, whose end is no hang-up
   bool isDevice; // a character device: output it cannot send is dropped
   bool isPort;   // opened as a port: no capture file may be this node
   bool locked;   // the flock and, on a serial device, TIOCEXCL to undo
@@ -55,7 +55,6 @@ public:
   FileRecord *record() const { return record_; }
 
 private:
-  HANDLE handle_;
   FileRecord *record_;
 };
 

@@ -1,68 +1,35 @@
 // SPDX-License-Identifier: MIT
 #include "names.h"
 
-namespace {
-
-bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-unsigned Upper(WCHAR unit) {
-  return (unit >= u'a' && unit <= u'z') ? unit - (u'a' - u'A') : unit;
-}
-
-// Appends text to out at *used, keeping room for a terminator.
-bool Append(char *out, size_t outSize, size_t *used, const char *text,
-            size_t length) {
-  if (length >= outSize - *used) {
-    return false;
-  }
-  for (size_t i = 0; i < length; ++i) {
-    out[(*used)++] = text[i];
-  }
-  return true;
-}
-
-} // namespace
+#include <string.h>
 
 bool Utf8FromUtf16(const WCHAR *name, char *out, size_t outSize) {
-  if (name == nullptr || out == nullptr || outSize == 0 || name[0] == 0) {
+  if (name == nullptr || name[0] == 0) {
     return false;
   }
   size_t used = 0;
-  for (size_t i = 0; name[i] != 0; ++i) {
-    unsigned long code = name[i];
-    if (IsLowSurrogate(code)) {
-      return false;
+  for (; *name != 0; ++name) {
+    unsigned long code = *name;
+    if (code >= 0xDC00 && code <= 0xDFFF) {
+      return false; // a low surrogate alone
     }
-    if (IsHighSurrogate(code)) {
-      if (!IsLowSurrogate(name[i + 1])) {
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (name[1] < 0xDC00 || name[1] > 0xDFFF) {
         return false;
       }
-      code = 0x10000 + ((code - 0xD800) << 10) + (name[++i] - 0xDC00u);
+      code = 0x10000 + ((code - 0xD800) << 10) + (*++name - 0xDC00u);
     }
-    char bytes[4];
-    size_t length;
-    if (code < 0x80) {
-      bytes[0] = static_cast<char>(code);
-      length = 1;
-    } else if (code < 0x800) {
-      bytes[0] = static_cast<char>(0xC0 | (code >> 6));
-      bytes[1] = static_cast<char>(0x80 | (code & 0x3F));
-      length = 2;
-    } else if (code < 0x10000) {
-      bytes[0] = static_cast<char>(0xE0 | (code >> 12));
-      bytes[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | (code & 0x3F));
-      length = 3;
-    } else {
-      bytes[0] = static_cast<char>(0xF0 | (code >> 18));
-      bytes[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
-      length = 4;
+    const unsigned tail = code < 0x80      ? 0
+                          : code < 0x800   ? 1
+                          : code < 0x10000 ? 2
+                                           : 3;
+    if (used + tail + 1 >= outSize) {
+      return false; // no room for the bytes and the terminator
     }
-    if (!Append(out, outSize, &used, bytes, length)) {
-      return false;
+    const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
+    out[used++] = static_cast<char>(lead[tail] | (code >> (6 * tail)));
+    for (unsigned i = tail; i-- > 0;) {
+      out[used++] = static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
     }
   }
   out[used] = 0;
@@ -70,63 +37,50 @@ bool Utf8FromUtf16(const WCHAR *name, char *out, size_t outSize) {
 }
 
 unsigned ComPortNumber(const WCHAR *name, bool *comForm) {
-  if (comForm != nullptr) {
-    *comForm = false;
-  }
-  if (name == nullptr) {
-    return 0;
-  }
-  if (name[0] == u'\\' && name[1] == u'\\' && name[2] == u'.' &&
-      name[3] == u'\\') {
-    name += 4;
-  }
-  if (Upper(name[0]) != u'C' || Upper(name[1]) != u'O' ||
-      Upper(name[2]) != u'M') {
-    return 0;
-  }
-  const WCHAR *digits = name + 3;
+  bool form = false;
   unsigned number = 0;
-  size_t i = 0;
-  for (; digits[i] >= u'0' && digits[i] <= u'9'; ++i) {
-    if (number <= 256) {
-      number = number * 10 + (digits[i] - u'0');
+  if (name != nullptr) {
+    if (name[0] == u'\\' && name[1] == u'\\' && name[2] == u'.' &&
+        name[3] == u'\\') {
+      name += 4;
+    }
+    // Any case: "com1" is COM1 to Windows.
+    if ((name[0] | 0x20) == u'c' && (name[1] | 0x20) == u'o' &&
+        (name[2] | 0x20) == u'm') {
+      size_t i = 3;
+      for (; name[i] >= u'0' && name[i] <= u'9'; ++i) {
+        number = number > 256 ? number : number * 10 + (name[i] - u'0');
+      }
+      // "COM" alone, or more after the number: an ordinary name.
+      form = i > 3 && name[name[i] == u':' ? i + 1 : i] == 0;
     }
   }
-  size_t end = digits[i] == u':' ? i + 1 : i;
-  if (i == 0 || digits[end] != 0) {
-    return 0; // "COM" alone, or more after the number: an ordinary name
-  }
   if (comForm != nullptr) {
-    *comForm = true;
+    *comForm = form;
   }
   // No leading zero, and only the ports Windows numbers.
-  return (digits[0] != u'0' && number >= 1 && number <= 256) ? number : 0;
+  return form && name[3] != u'0' && number >= 1 && number <= 256 ? number : 0;
 }
 
 bool PosixPathFromName(const WCHAR *name, char *out, size_t outSize) {
   bool comForm;
-  unsigned port = ComPortNumber(name, &comForm);
+  const unsigned port = ComPortNumber(name, &comForm);
   if (!comForm) {
     return Utf8FromUtf16(name, out, outSize);
   }
-  if (port == 0) {
-    return false; // a COM name out of range is no file in the working folder
-  }
-  // "/dev/ttyS" and up to three digits of port - 1.
-  char digits[3];
-  size_t count = 0;
-  for (unsigned n = port - 1; count == 0 || n != 0; n /= 10) {
-    digits[count++] = static_cast<char>('0' + n % 10);
-  }
-  size_t used = 0;
-  if (!Append(out, outSize, &used, "/dev/ttyS", 9)) {
+  // A COM name out of range is no file in the working folder.
+  if (port == 0 || outSize < sizeof "/dev/ttyS255") {
     return false;
   }
-  while (count > 0) {
-    if (!Append(out, outSize, &used, &digits[--count], 1)) {
-      return false;
-    }
+  memcpy(out, "/dev/ttyS", 9);
+  char *digit = out + 9;
+  const unsigned n = port - 1;
+  for (unsigned scale = n >= 100  ? 100
+                        : n >= 10 ? 10
+                                  : 1;
+       scale > 0; scale /= 10) {
+    *digit++ = static_cast<char>('0' + n / scale % 10);
   }
-  out[used] = 0;
+  *digit = 0;
   return true;
 }

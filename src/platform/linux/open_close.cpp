@@ -14,8 +14,7 @@
 //   controlling terminal, and never takes descriptor 0, 1 or 2.
 // - A failed open sets the last error: ERROR_INVALID_NAME for a name that
 //   can never open, ERROR_FILE_NOT_FOUND for a device that is not there,
-//   ERROR_ACCESS_DENIED for one that is held or refused, ERROR_GEN_FAILURE
-//   otherwise.
+//   ERROR_ACCESS_DENIED otherwise.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -33,26 +32,15 @@ namespace {
 // Unix 98 pseudo-terminal slaves.
 constexpr unsigned kFirstPtyMajor = 136, kLastPtyMajor = 143;
 
+// Only a name that can never open changes what the core does.
 DWORD ErrorFor(int error) {
-  switch (error) {
-  case ENAMETOOLONG:
-  case ELOOP:
+  if (error == ENAMETOOLONG || error == ELOOP) {
     return ERROR_INVALID_NAME;
-  case ENOENT:
-  case ENXIO:
-  case ENODEV:
-  case ENOTDIR:
-    return ERROR_FILE_NOT_FOUND;
-  case EACCES:
-  case EPERM:
-  case EBUSY:
-  case EWOULDBLOCK:
-  case EROFS:
-  case EISDIR:
-    return ERROR_ACCESS_DENIED;
-  default:
-    return ERROR_GEN_FAILURE;
   }
+  return error == ENOENT || error == ENXIO || error == ENODEV ||
+                 error == ENOTDIR
+             ? ERROR_FILE_NOT_FOUND
+             : ERROR_ACCESS_DENIED;
 }
 
 HANDLE Refuse(DWORD error) {
@@ -71,17 +59,18 @@ bool TakeExclusively(FileRecord *port, const struct stat &status) {
   }
   port->locked = true;
   port->holder = getpid();
-  if (S_ISCHR(status.st_mode) && !IsPseudoTerminal(status) &&
-      isatty(port->fd)) {
-    if (ioctl(port->fd, TIOCEXCL) != 0) {
-      int error = errno;
-      flock(port->fd, LOCK_UN);
-      errno = error;
-      return false;
-    }
-    port->ttyExclusive = true;
+  if (!S_ISCHR(status.st_mode) || IsPseudoTerminal(status)) {
+    return true;
   }
-  return true;
+  // A device that is no terminal has no TIOCEXCL to set.
+  port->ttyExclusive = ioctl(port->fd, TIOCEXCL) == 0;
+  if (port->ttyExclusive || errno == ENOTTY || errno == EINVAL) {
+    return true;
+  }
+  const int error = errno;
+  flock(port->fd, LOCK_UN);
+  errno = error;
+  return false;
 }
 
 } // namespace

@@ -38,16 +38,11 @@ namespace {
 constexpr unsigned kChainLinks = 8;
 constexpr unsigned kHandleBytes = 64;
 
-// What a link is, whatever its times say.
+// What a link is, whatever its times say: the bytes of its file handle and
+// mount id, or of its device, inode and birth time; none when unknown.
 struct LinkIdentity {
-  enum { kUnknown, kHandle, kBirth } kind;
-  int mountOrDevice; // the mount id of a handle, the device otherwise
-  int handleType;
-  unsigned bytes; // of handle
-  unsigned char handle[kHandleBytes];
-  uint64_t inode;
-  int64_t birthSeconds;
-  uint32_t birthNanoseconds;
+  unsigned bytes;
+  unsigned char data[sizeof(file_handle) + kHandleBytes + sizeof(int)];
 };
 
 struct LinkChain {
@@ -67,62 +62,41 @@ ReceiverName receiverName;
 unsigned receiverSession;
 HANDLE receiverPort = INVALID_HANDLE_VALUE;
 
-// statx(2) as the kernel lays it out, for C libraries without a wrapper.
-struct KernelStatx {
-  uint32_t mask, blockSize;
-  uint64_t attributes;
-  uint32_t links, user, group;
-  uint16_t mode, spare0;
-  uint64_t inode, size, blocks, attributesMask;
-  struct {
-    int64_t seconds;
-    uint32_t nanoseconds;
-    int32_t spare;
-  } accessed, born, changed, modified;
-  uint32_t nodeMajor, nodeMinor, deviceMajor, deviceMinor;
-  uint64_t spare[14];
-};
 constexpr unsigned kStatxInode = 0x100, kStatxBirth = 0x800;
 
 LinkIdentity IdentityOf(const char *link) {
   LinkIdentity id = {};
-  alignas(file_handle) unsigned char room[sizeof(file_handle) + kHandleBytes];
-  auto *handle = reinterpret_cast<file_handle *>(room);
-  handle->handle_bytes = kHandleBytes;
-  int mount = 0;
+  alignas(file_handle) unsigned char handle[sizeof(file_handle) + kHandleBytes];
+  auto *header = reinterpret_cast<file_handle *>(handle);
+  header->handle_bytes = kHandleBytes;
+  int mount;
   // Flags 0: the link itself, not what it leads to.
-  if (name_to_handle_at(AT_FDCWD, link, handle, &mount, 0) == 0) {
-    id.kind = LinkIdentity::kHandle;
-    id.mountOrDevice = mount;
-    id.bytes = handle->handle_bytes;
-    id.handleType = handle->handle_type;
-    memcpy(id.handle, room + sizeof(file_handle), id.bytes);
+  if (name_to_handle_at(AT_FDCWD, link, header, &mount, 0) == 0) {
+    id.bytes = sizeof(file_handle) + header->handle_bytes;
+    memcpy(id.data, handle, id.bytes);
+    memcpy(id.data + id.bytes, &mount, sizeof mount);
+    id.bytes += sizeof mount;
     return id;
   }
-  KernelStatx status;
+  // statx(2)'s record as the kernel lays it out, for C libraries without a
+  // wrapper: the mask first, the inode at byte 32, the birth time at 80 and
+  // the device at 136.
+  uint32_t record[64];
   if (syscall(SYS_statx, AT_FDCWD, link, AT_SYMLINK_NOFOLLOW,
-              kStatxInode | kStatxBirth, &status) == 0 &&
-      (status.mask & kStatxBirth) != 0) {
-    id.kind = LinkIdentity::kBirth;
-    id.mountOrDevice =
-        static_cast<int>((status.deviceMajor << 20) | status.deviceMinor);
-    id.inode = status.inode;
-    id.birthSeconds = status.born.seconds;
-    id.birthNanoseconds = status.born.nanoseconds;
+              kStatxInode | kStatxBirth, record) == 0 &&
+      (record[0] & kStatxBirth) != 0) {
+    memcpy(id.data, record + 8, 8);
+    memcpy(id.data + 8, record + 20, 16);
+    memcpy(id.data + 24, record + 34, 8);
+    id.bytes = 32;
   }
   return id;
 }
 
 // Known to be another file; an unknown identity is never known to differ.
 bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
-  if (a.kind == LinkIdentity::kUnknown || b.kind == LinkIdentity::kUnknown) {
-    return false;
-  }
-  return a.kind != b.kind || a.mountOrDevice != b.mountOrDevice ||
-         a.handleType != b.handleType || a.inode != b.inode ||
-         a.bytes != b.bytes || memcmp(a.handle, b.handle, a.bytes) != 0 ||
-         a.birthSeconds != b.birthSeconds ||
-         a.birthNanoseconds != b.birthNanoseconds;
+  return a.bytes != 0 && b.bytes != 0 &&
+         (a.bytes != b.bytes || memcmp(a.data, b.data, a.bytes) != 0);
 }
 
 // The links from path on, hop by hop, to the first name that is no link.
@@ -136,7 +110,7 @@ LinkChain ChainAt(const char *path) {
   struct stat status;
   while (lstat(at, &status) == 0 && S_ISLNK(status.st_mode)) {
     if (chain.count == kChainLinks) {
-      chain.links[kChainLinks - 1] = LinkIdentity{}; // too long to tell
+      chain.links[kChainLinks - 1].bytes = 0; // too long to tell
       return chain;
     }
     chain.links[chain.count++] = IdentityOf(at);
@@ -174,29 +148,34 @@ bool IsTheFoundTerminal(int found, const struct stat &node) {
          then.st_ino == node.st_ino && then.st_dev == node.st_dev;
 }
 
-// path made absolute in out; false when it does not fit.
-bool Resolve(const char *path, char *out) {
+// path made absolute in out, or out empty when it does not fit.
+void Resolve(const char *path, char *out) {
   size_t used = 0;
   if (path[0] != '/') {
     if (getcwd(out, kPathBytes) == nullptr) {
-      return false;
+      out[0] = 0;
+      return;
     }
     used = strlen(out);
     if (out[used - 1] != '/') {
       out[used++] = '/';
     }
   }
-  size_t length = strlen(path);
+  const size_t length = strlen(path);
   if (used + length >= kPathBytes) {
-    return false;
+    out[0] = 0;
+    return;
   }
   memcpy(out + used, path, length + 1);
-  return true;
 }
 
-void CloseFound(int found) {
-  if (found > 0) {
-    close(found - 1);
+// Closes, outside the lock, what a session let go of.
+void LetGo(int foundPty, HANDLE port) {
+  if (foundPty > 0) {
+    close(foundPty - 1);
+  }
+  if (port != INVALID_HANDLE_VALUE) {
+    CloseHandle(port);
   }
 }
 
@@ -206,31 +185,24 @@ HANDLE Keep(HANDLE port, unsigned session, const LinkChain &chain) {
   if (port == INVALID_HANDLE_VALUE) {
     return port;
   }
-  HANDLE toClose = port;
+  HANDLE replaced = port;
   int found = 0;
   {
     LayerLock lock;
     if (session == receiverSession) {
-      toClose = receiverPort;
+      replaced = receiverPort;
       receiverPort = port;
       receiverName.chain = chain;
       found = receiverName.foundPty; // held now
       receiverName.foundPty = 0;
     }
   }
-  CloseFound(found);
-  if (toClose != INVALID_HANDLE_VALUE) {
-    CloseHandle(toClose);
-  }
-  if (toClose == port) {
+  LetGo(found, replaced);
+  if (replaced == port) {
     SetLastError(ERROR_FILE_NOT_FOUND); // GPSClose came first
     return INVALID_HANDLE_VALUE;
   }
   return port;
-}
-
-HANDLE OpenForReceiver(const char *path) {
-  return OpenPath(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
 }
 
 // Starts a session for the name, closing what the last one kept.
@@ -245,23 +217,22 @@ void StartSession(ReceiverName *fresh) {
     replaced = receiverPort;
     receiverPort = INVALID_HANDLE_VALUE;
   }
-  CloseFound(found);
-  if (replaced != INVALID_HANDLE_VALUE) {
-    CloseHandle(replaced);
-  }
+  LetGo(found, replaced);
+}
+
+// The receiver's port, held alone.
+HANDLE OpenForReceiver(const char *path) {
+  return OpenPath(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
 }
 
 HANDLE OpenAsNamed(const WCHAR *name) {
-  ReceiverName fresh;
   char given[kPathBytes];
   if (!PosixPathFromName(name, given, sizeof given)) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  fresh = ReceiverName{};
-  if (!Resolve(given, fresh.path)) {
-    fresh.path[0] = 0;
-  }
+  ReceiverName fresh = {};
+  Resolve(given, fresh.path);
   const char *path = fresh.path[0] != 0 ? fresh.path : given;
   fresh.chain = ChainAt(path);
   struct stat node;
@@ -279,13 +250,10 @@ HANDLE OpenAgain() {
     name = receiverName;
   }
   struct stat node;
-  if (name.path[0] == 0 || stat(name.path, &node) != 0) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  LinkChain chain = ChainAt(name.path);
-  if (IsPseudoTerminal(node) && !IsTheFoundTerminal(name.foundPty, node) &&
-      !HasNewLink(chain, name.chain)) {
+  const LinkChain chain = ChainAt(name.path);
+  if (name.path[0] == 0 || stat(name.path, &node) != 0 ||
+      (IsPseudoTerminal(node) && !IsTheFoundTerminal(name.foundPty, node) &&
+       !HasNewLink(chain, name.chain))) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }

@@ -40,13 +40,13 @@ int PollMs(int64_t until) {
   return ms < 0 ? 0 : ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-// Reads until wanted bytes, quietGap after the last byte, or deadline.
-// False when the line hung up.
-bool ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got, int64_t deadline,
-              int64_t quietGap) {
+// Reads until wanted bytes, quietGap after the last byte, the deadline, or
+// a regular file's end. False when the line hung up or failed.
+bool ReadUntil(const FileRecord &file, BYTE *buffer, DWORD wanted, DWORD *got,
+               int64_t deadline, int64_t quietGap) {
   int64_t until = deadline;
   while (*got < wanted && NowNs() < until) {
-    pollfd line = {fd, POLLIN, 0};
+    pollfd line = {file.fd, POLLIN, 0};
     int ready = poll(&line, 1, PollMs(until));
     if (ready < 0 && errno != EINTR) {
       return false;
@@ -59,8 +59,11 @@ bool ReadLine(int fd, BYTE *buffer, DWORD wanted, DWORD *got, int64_t deadline,
     }
     // Read even when poll also reported a hang-up: what the line still holds
     // belongs to this block.
-    ssize_t n = read(fd, buffer + *got, wanted - *got);
-    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+    ssize_t n = read(file.fd, buffer + *got, wanted - *got);
+    if (n == 0) {
+      return !file.isLine;
+    }
+    if (n < 0 && errno != EINTR && errno != EAGAIN) {
       return false;
     }
     if (n > 0) {
@@ -78,11 +81,11 @@ BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
   COMMTIMEOUTS timeouts;
   {
     LayerLock lock;
+    timeouts = port->timeouts;
     if (port->hungUp) {
       SetLastError(ERROR_GEN_FAILURE);
       return FALSE;
     }
-    timeouts = port->timeouts;
   }
   const int64_t totalMs =
       int64_t{timeouts.ReadTotalTimeoutMultiplier} * wanted +
@@ -91,7 +94,7 @@ BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
   const int64_t quietGap = timeouts.ReadIntervalTimeout > 0
                                ? int64_t{timeouts.ReadIntervalTimeout} * 1000000
                                : kNever;
-  if (ReadLine(port->fd, buffer, wanted, got, deadline, quietGap)) {
+  if (ReadUntil(*port, buffer, wanted, got, deadline, quietGap)) {
     return TRUE;
   }
   LayerLock lock;
@@ -100,60 +103,35 @@ BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
   return FALSE;
 }
 
-BOOL ReadPlain(int fd, BYTE *buffer, DWORD wanted, DWORD *got) {
-  while (*got < wanted) {
-    ssize_t n = read(fd, buffer + *got, wanted - *got);
-    if (n == 0) {
-      break;
-    }
-    if (n < 0 && errno != EINTR) {
-      SetLastError(ERROR_GEN_FAILURE);
-      return FALSE;
-    }
-    *got += n > 0 ? static_cast<DWORD>(n) : 0;
-  }
-  return TRUE;
-}
-
-// True once the descriptor can take more, or has an error for the next
-// write to report.
-bool WaitWritable(int fd, int64_t deadline) {
-  while (NowNs() < deadline) {
-    pollfd out = {fd, POLLOUT, 0};
-    int ready = poll(&out, 1, PollMs(deadline));
-    if (ready > 0) {
-      return true;
-    }
-    if (ready < 0 && errno != EINTR) {
-      return false;
-    }
-  }
-  return false;
-}
-
+// Waits in poll() while the descriptor is full, never past 2 s from the
+// start.
 bool WriteAll(int fd, const BYTE *bytes, DWORD count, DWORD *written) {
   const int64_t deadline = NowNs() + kWriteStallNs;
   while (*written < count) {
     ssize_t n = write(fd, bytes + *written, count - *written);
     if (n > 0) {
       *written += static_cast<DWORD>(n);
-    } else if (n < 0 && errno == EAGAIN) {
-      if (!WaitWritable(fd, deadline)) {
-        return false;
-      }
-    } else if (n == 0 || errno != EINTR) {
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n == 0 || errno != EAGAIN || NowNs() >= deadline) {
       return false;
     }
+    pollfd out = {fd, POLLOUT, 0};
+    poll(&out, 1, PollMs(deadline));
   }
   return true;
 }
 
-// Takes out what the failed write raised, never one the host already had
-// pending (only a signal the host blocks can be pending before the write).
-void TakeOutRaised(int number, const sigset_t &pendingBefore) {
+// Takes out a signal the failed write raised, never one the host already
+// had pending (only a signal the host blocks can be pending before).
+void TakeOutRaised(int error, const sigset_t &pendingBefore) {
+  const int number = error == EPIPE ? SIGPIPE : error == EFBIG ? SIGXFSZ : 0;
   sigset_t pending, one;
-  if (sigpending(&pending) != 0 || !sigismember(&pending, number) ||
-      sigismember(&pendingBefore, number)) {
+  if (number == 0 || sigismember(&pendingBefore, number) ||
+      sigpending(&pending) != 0 || !sigismember(&pending, number)) {
     return;
   }
   sigemptyset(&one);
@@ -166,34 +144,24 @@ void TakeOutRaised(int number, const sigset_t &pendingBefore) {
 
 BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
               OVERLAPPED *) {
-  DWORD ignored;
-  DWORD *got = bytesRead != nullptr ? bytesRead : &ignored;
-  *got = 0;
+  *bytesRead = 0;
   HandleUse use(file);
-  FileRecord *descriptor = use.record();
-  if (descriptor == nullptr || buffer == nullptr) {
+  if (use.record() == nullptr || buffer == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  BYTE *bytes = static_cast<BYTE *>(buffer);
-  return descriptor->isLine
-             ? ReadPort(descriptor, bytes, bytesToRead, got)
-             : ReadPlain(descriptor->fd, bytes, bytesToRead, got);
+  return ReadPort(use.record(), static_cast<BYTE *>(buffer), bytesToRead,
+                  bytesRead);
 }
 
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
-               DWORD *bytesWritten, OVERLAPPED *) {
-  DWORD ignored;
-  DWORD *written = bytesWritten != nullptr ? bytesWritten : &ignored;
+               DWORD *written, OVERLAPPED *) {
   *written = 0;
   HandleUse use(file);
   const FileRecord *descriptor = use.record();
   if (descriptor == nullptr || (buffer == nullptr && bytesToWrite > 0)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
-  }
-  if (bytesToWrite == 0) {
-    return TRUE;
   }
   sigset_t held, hostMask, pendingBefore;
   sigemptyset(&held);
@@ -207,17 +175,14 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
   }
   const bool done = WriteAll(descriptor->fd, static_cast<const BYTE *>(buffer),
                              bytesToWrite, written);
-  const int error = errno;
-  if (!done && descriptor->isDevice) {
-    tcflush(descriptor->fd, TCOFLUSH);
-  }
-  if (!done && (error == EPIPE || error == EFBIG)) {
-    TakeOutRaised(error == EPIPE ? SIGPIPE : SIGXFSZ, pendingBefore);
+  if (!done) {
+    const int error = errno;
+    if (descriptor->isDevice) {
+      tcflush(descriptor->fd, TCOFLUSH);
+    }
+    TakeOutRaised(error, pendingBefore);
+    SetLastError(ERROR_GEN_FAILURE);
   }
   pthread_sigmask(SIG_SETMASK, &hostMask, nullptr);
-  if (!done) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  return TRUE;
+  return done ? TRUE : FALSE;
 }
