@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iterator>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -179,6 +180,37 @@ TEST_F(Faults, AWriteThatCannotFinishEndsTwoSecondsInWhateverSignalsArrive) {
     EXPECT_LT(seconds, 2.5);
   }
   close(reader);
+  close(filler);
+}
+
+// A terminal named as the capture file: one that drains takes the block;
+// one that cannot is let go at 2 s with what it queued dropped, so that
+// its close has nothing to wait for either.
+TEST_F(Faults, ATerminalCaptureFileThatCannotDrainIsLetGoAtTwoSeconds) {
+  FakeReceiver terminal;
+  Open();
+  SendAndSettle("$GPRMC,drains\r\n");
+  EXPECT_EQ(GPSWrite(Utf16(terminal.path()).c_str()), 999);
+  EXPECT_TRUE(terminal.HeardBack());
+
+  // The other end, in packet mode, is told of the drop.
+  int on = 1;
+  ASSERT_EQ(ioctl(terminal.master(), TIOCPKT, &on), 0);
+  // Full until no room comes back: the terminal moves bytes on after a
+  // write returns.
+  int filler = open(terminal.path().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  pollfd room = {filler, POLLOUT, 0};
+  do {
+    while (write(filler, "full", 4) > 0) {
+    }
+  } while (poll(&room, 1, 100) > 0);
+  SendAndSettle("$GPRMC,stuck\r\n");
+  auto start = Clock::now();
+  EXPECT_EQ(GPSWrite(Utf16(terminal.path()).c_str()), 999);
+  EXPECT_LT(SecondsSince(start), 2.5);
+  char status = 0;
+  EXPECT_EQ(read(terminal.master(), &status, 1), 1);
+  EXPECT_NE(status & TIOCPKT_FLUSHWRITE, 0);
   close(filler);
 }
 

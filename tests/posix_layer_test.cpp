@@ -9,6 +9,7 @@
 #include "constants.h"
 #include "names.h"
 #include "platform.h"
+#include "port_steps.h"
 #include "test_support.h"
 
 namespace {
@@ -187,6 +188,27 @@ TEST(Ports, TheReceiversLineIsTakenAndEveryOtherRefused) {
   EXPECT_FALSE(GetCommState(file, &line));
   EXPECT_FALSE(SetCommState(file, &line));
   CloseHandle(file);
+}
+
+// The receiver's port has one owner: closed once, whether the core lets it
+// go or GPSClose forgets it, and a stale value never closes the handle that
+// took its place.
+TEST(Ports, TheReceiversPortIsClosedOnceAndAStaleValueClosesNothing) {
+  FakeReceiver receiver;
+  const std::u16string name = receiver.port();
+  for (bool coreFirst : {true, false}) {
+    HANDLE port = OpenReceiverPort(name.c_str(), false);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenPort(name), INVALID_HANDLE_VALUE); // held
+    coreFirst ? CloseReceiverPort(port) : ForgetReceiverPort();
+    HANDLE next = OpenPort(name); // free again
+    ASSERT_NE(next, INVALID_HANDLE_VALUE);
+    CloseReceiverPort(port);
+    ForgetReceiverPort();
+    EXPECT_FALSE(CloseHandle(port));
+    EXPECT_TRUE(ClearCommError(next, nullptr, nullptr)) << coreFirst;
+    EXPECT_TRUE(CloseHandle(next));
+  }
 }
 
 TEST(Ports, AReadStopsAtTheCountAndAHungUpLineFailsAsARemovedDevice) {

@@ -40,6 +40,7 @@ public:
   void SetLineSettings(const termios &settings);
   // Whether the host side has written anything back to the receiver.
   bool HeardBack();
+  int master() const { return line_.master(); }
 
 private:
   gpssim::PseudoTerminal line_;
