@@ -20,7 +20,7 @@ struct Entry {
 
 Entry table[kTableSize];
 pthread_mutex_t tableLock = PTHREAD_MUTEX_INITIALIZER;
-bool forkHandlersSet; // under the lock
+pthread_once_t forkHandlersOnce = PTHREAD_ONCE_INIT;
 
 // Call with the lock held: drops a reference, and gives the descriptor to
 // close outside the lock when it was the last.
@@ -79,15 +79,18 @@ Entry *EntryFor(HANDLE handle) {
   return &table[index];
 }
 
+void SetForkHandlers() {
+  pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
+}
+
 } // namespace
 
-// The fork handlers go in at the lock's first use: nothing runs at load.
+// The fork handlers go in at the lock's first use (nothing runs at load),
+// and before anyone can hold it: a fork while it is held without them
+// would leave the child a lock no one releases.
 LayerLock::LayerLock() {
+  pthread_once(&forkHandlersOnce, SetForkHandlers);
   pthread_mutex_lock(&tableLock);
-  if (!forkHandlersSet) {
-    forkHandlersSet = true;
-    pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
-  }
 }
 
 LayerLock::~LayerLock() { pthread_mutex_unlock(&tableLock); }
