@@ -8,19 +8,19 @@ set(TOLVANE_PLATFORM_DIR ${CMAKE_CURRENT_SOURCE_DIR}/platform/linux)
 set(TOLVANE_LIBRARY_FLAGS -ftls-model=${TOLVANE_TLS_MODEL} -fvisibility=hidden
     -fvisibility-inlines-hidden -fno-exceptions -fno-rtti
     -fno-threadsafe-statics)
-set(TOLVANE_POSIX_LAYER_SOURCES comm.cpp handles.cpp names.cpp
+set(TOLVANE_LINUX_LAYER_SOURCES comm.cpp handles.cpp names.cpp
     open_close.cpp system.cpp read_write.cpp)
-list(TRANSFORM TOLVANE_POSIX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
+list(TRANSFORM TOLVANE_LINUX_LAYER_SOURCES PREPEND ${TOLVANE_PLATFORM_DIR}/)
 # The layer and its port steps, as full paths, for the tests that build
 # them into themselves with other compilers (the fuzzers, the ARM loader).
-set(TOLVANE_POSIX_LAYER_FILES ${TOLVANE_POSIX_LAYER_SOURCES} PARENT_SCOPE)
-set(TOLVANE_POSIX_STEPS_FILE ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
+set(TOLVANE_LINUX_LAYER_FILES ${TOLVANE_LINUX_LAYER_SOURCES} PARENT_SCOPE)
+set(TOLVANE_LINUX_STEPS_FILE ${TOLVANE_PLATFORM_DIR}/port_steps.cpp
     PARENT_SCOPE)
 
 # The core and the layer apart, for the tests that take one of them alone.
 add_library(TolvaneGPS_core OBJECT ${TOLVANE_CORE_SOURCES}
                                    platform/shared_port_steps.cpp)
-add_library(TolvaneGPS_platform OBJECT ${TOLVANE_POSIX_LAYER_SOURCES}
+add_library(TolvaneGPS_platform OBJECT ${TOLVANE_LINUX_LAYER_SOURCES}
                                        ${TOLVANE_PLATFORM_DIR}/port_steps.cpp)
 foreach(part TolvaneGPS_core TolvaneGPS_platform)
   target_include_directories(${part} PUBLIC ${PROJECT_SOURCE_DIR}/include

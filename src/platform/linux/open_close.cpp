@@ -59,18 +59,10 @@ bool TakeExclusively(FileRecord *port, const struct stat &status) {
   }
   port->locked = true;
   port->holder = getpid();
-  if (!S_ISCHR(status.st_mode) || IsPseudoTerminal(status)) {
-    return true;
-  }
-  // A device that is no terminal has no TIOCEXCL to set.
-  port->ttyExclusive = ioctl(port->fd, TIOCEXCL) == 0;
-  if (port->ttyExclusive || errno == ENOTTY || errno == EINVAL) {
-    return true;
-  }
-  const int error = errno;
-  flock(port->fd, LOCK_UN);
-  errno = error;
-  return false;
+  // Where the device takes it: one that is no terminal has none to set.
+  port->ttyExclusive = S_ISCHR(status.st_mode) && !IsPseudoTerminal(status) &&
+                       ioctl(port->fd, TIOCEXCL) == 0;
+  return true;
 }
 
 } // namespace
@@ -91,8 +83,7 @@ int AboveStandardStreams(int fd) {
 
 // A file without a hold (every capture file) asks for no process id.
 void CloseDescriptor(FileRecord *descriptor) {
-  if ((descriptor->locked || descriptor->ttyExclusive) &&
-      descriptor->holder == getpid()) {
+  if (descriptor->locked && descriptor->holder == getpid()) {
     if (descriptor->ttyExclusive) {
       ioctl(descriptor->fd, TIOCNXCL);
     }

