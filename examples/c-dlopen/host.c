@@ -46,9 +46,9 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s\n", dlerror());
     return 1;
   }
-  int (*gps_open)(const char16_t *);
-  int (*gps_write)(const char16_t *);
-  int (*gps_close)(void);
+  GPSOpenProc gps_open;
+  GPSWriteProc gps_write;
+  GPSCloseProc gps_close;
   /* POSIX's way to turn dlsym's void * into a function pointer. */
   *(void **)&gps_open = dlsym(lib, "GPSOpen");
   *(void **)&gps_write = dlsym(lib, "GPSWrite");

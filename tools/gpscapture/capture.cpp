@@ -37,11 +37,9 @@ bool Load(const std::string &file, Library *library) {
                  dlerror());
     return false;
   }
-  library->open =
-      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSOpen"));
-  library->write =
-      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSWrite"));
-  library->close = reinterpret_cast<int (*)()>(dlsym(handle, "GPSClose"));
+  library->open = reinterpret_cast<GPSOpenProc>(dlsym(handle, "GPSOpen"));
+  library->write = reinterpret_cast<GPSWriteProc>(dlsym(handle, "GPSWrite"));
+  library->close = reinterpret_cast<GPSCloseProc>(dlsym(handle, "GPSClose"));
   if (!library->open || !library->write || !library->close) {
     std::fprintf(stderr, "gpscapture: %s lacks GPSOpen/GPSWrite/GPSClose\n",
                  file.c_str());
