@@ -34,15 +34,19 @@ install(FILES ${PROJECT_BINARY_DIR}/TolvaneGPSConfig.cmake
         DESTINATION ${TOLVANE_CMAKE_DIR} COMPONENT Development)
 
 # Written at install time, so that it names the prefix the files went to
-# (cmake --install --prefix included) as a clean absolute path.
+# (cmake --install --prefix included) as a clean absolute path; staged in
+# the build folder and installed from there, so that install_manifest.txt
+# lists it with the rest.
+set(TOLVANE_PC_STAGED ${PROJECT_BINARY_DIR}/pkgconfig/TolvaneGPS.pc)
 install(CODE "
   set(TOLVANE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
   set(CMAKE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
   set(CMAKE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
   set(PROJECT_VERSION ${PROJECT_VERSION})
   configure_file(${CMAKE_CURRENT_LIST_DIR}/TolvaneGPS.pc.in
-    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/TolvaneGPS.pc\"
-    @ONLY)" COMPONENT Development)
+    ${TOLVANE_PC_STAGED} @ONLY)" COMPONENT Development)
+install(FILES ${TOLVANE_PC_STAGED}
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
 
 # The manual pages, compressed as Debian wants them: in full, and without a
 # time stamp.

@@ -3,9 +3,9 @@
 # make windows: the Windows SDK, with the cross tools alone. The cross
 # builds are cmake/windows.cmake's, one per target of
 # cmake/windows-targets.cmake, under BUILD/windows/<target>; each is
-# installed into DIST/windows/<target>/: TolvaneGPS.dll, on desktop targets
-# TolvaneGPS.lib (for MSVC's linker) and TolvaneGPS.def, and
-# include/TolvaneGPS.h. Then LICENSE, a README.txt that says which DLL fits
+# installed into DIST/windows/<target>/: TolvaneGPS.dll, TolvaneGPS.def (the
+# exports, for lib /def), where LLVM writes one TolvaneGPS.lib (for MSVC's
+# linker), and include/TolvaneGPS.h. Then LICENSE, a README.txt that says which DLL fits
 # which device, how to bind it and each file's SHA-256,
 # DIST/windows/SHA256SUMS, and the whole tree as
 # DIST/TolvaneGPS-<version>-windows.tar.gz, byte for byte the same from any
@@ -53,11 +53,34 @@ ce-armv4i there. Compact 2013 loads only images made for it (ce-armv7).
 
 How to bind the three calls, each of which returns 999:
   By name:     GetProcAddress(dll, "GPSOpen"); on Windows CE GetProcAddress
-               takes a wide name: GetProcAddress(dll, L"GPSOpen").
+               takes a wide name: GetProcAddress(dll, L"GPSOpen"). The
+               header's GPSOpenProc, GPSWriteProc and GPSCloseProc are the
+               calls' types: (GPSOpenProc)GetProcAddress(...).
   By ordinal:  GPSOpen 1, GPSWrite 2, GPSClose 3:
                GetProcAddress(dll, MAKEINTRESOURCE(1)).
-  With the import library (desktop targets): include include/TolvaneGPS.h
-               and link TolvaneGPS.lib; TolvaneGPS.def lists the exports.
+  With the import library: include include/TolvaneGPS.h and link
+               TolvaneGPS.lib. Each folder's TolvaneGPS.def lists the seven
+               exports at ordinals 1 to 7, the C++ items under the names
+               the platform's MSVC gives them. The desktop folders and
+               ce-armv7 carry TolvaneGPS.lib; for ce-armv4 and ce-armv4i
+               make it with your own tools (VS2005/2008, eVC 4):
+                 lib /def:TolvaneGPS.def /machine:ARM /out:TolvaneGPS.lib
+               with /machine:THUMB for a Thumb project.
+
+The header compiles as C89 and C++98 as well as today's C and C++. The
+calls are cdecl, the C default. No C runtime to ship: the DLLs load none.
+
+Strings are wide: GPSWideChar is wchar_t on Windows and CE, so write
+L"COM1" and L"fix.nmea". From a multibyte string, MultiByteToWideChar.
+
+On Windows CE:
+  - The port name keeps its colon, as CE names ports: L"COM1:".
+  - The library sets no read time-outs on CE: a GPSWrite blocks for as
+    long as the device's serial driver lets a read wait, which may be for
+    ever on a silent line. Call it from a thread of its own, never the UI
+    thread.
+On desktop Windows GPSOpen sets the read time-outs: a GPSWrite returns
+100 ms after the last byte, at most 2 s after it began.
 
 Licence: MIT, in LICENSE.
 

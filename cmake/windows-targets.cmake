@@ -12,7 +12,9 @@
 #   IMPORTS      KERNEL32.dll by name (the calls of cmake/kernel32.def) or
 #                COREDLL.dll by ordinal (src/platform/ce/coredll_imports.h)
 #   MSVC         clang's architecture, lld-link's and llvm-dlltool's machine
-#                names, for the import libraries (desktop targets)
+#                names, for the import libraries: the desktop targets and
+#                Compact 2013's ARMNT, where LLVM writes them
+#                (llvm-dlltool writes no ARMV4 or ARMV4I library)
 #   UNWIND       the unwind data the image carries: none, x64, arm64, ce-arm
 #                (CE's own .pdata, from the prologs) or armnt
 #   RUNS         where the tests run it: a Wine loader, or the PE loader's
@@ -79,5 +81,5 @@ tolvane_windows_target(ce-armv7
   MACHINE 0x1C4 SUBSYSTEM 8.00
   CONSTRUCTOR "??0CTolvaneGPS@@QAA@XZ"
   ASSIGNMENT "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z"
-  IMPORTS COREDLL.dll
+  IMPORTS COREDLL.dll MSVC thumbv7 arm arm
   UNWIND armnt RUNS arm/cortex-a8)

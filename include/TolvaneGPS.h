@@ -7,12 +7,14 @@
 #ifndef TOLVANEGPS_H
 #define TOLVANEGPS_H
 
-/* Port names and file paths are zero-terminated UTF-16 strings. C++ has
- * both character types built in, so a C++ host needs no C library header. */
+/* Port names and file paths are zero-terminated UTF-16 strings: on Windows
+ * wchar_t, so write L"COM1". C++ has both character types built in, so a
+ * C++ host needs no C library header; C89 has wchar_t from <stddef.h>,
+ * which even a freestanding compiler has. */
 #if defined(_WIN32) && defined(__cplusplus)
 typedef wchar_t GPSWideChar;
 #elif defined(_WIN32)
-#include <wchar.h>
+#include <stddef.h>
 typedef wchar_t GPSWideChar;
 #elif defined(__cplusplus)
 typedef char16_t GPSWideChar;
@@ -51,6 +53,12 @@ TOLVANEGPS_API int GPSWrite(const GPSWideChar *filePath);
 /* Closes the port. Later calls touch nothing until the next GPSOpen. */
 TOLVANEGPS_API int GPSClose(void);
 
+/* The three calls' types, for a host that binds them at run time:
+ * (GPSOpenProc)GetProcAddress(dll, "GPSOpen"), or dlsym. */
+typedef int (*GPSOpenProc)(const GPSWideChar *portName);
+typedef int (*GPSWriteProc)(const GPSWideChar *filePath);
+typedef int (*GPSCloseProc)(void);
+
 #ifdef __cplusplus
 }
 
@@ -59,7 +67,11 @@ TOLVANEGPS_API int GPSClose(void);
 class TOLVANEGPS_API CTolvaneGPS {
 public:
   CTolvaneGPS(void);
+#if __cplusplus >= 201103L
+  /* Declared, as the declared assignment makes an implicit one deprecated;
+   * C++98 (VS2005, VS2008) has no = default and gets the same implicit one. */
   CTolvaneGPS(const CTolvaneGPS &) = default;
+#endif
   CTolvaneGPS &operator=(const CTolvaneGPS &);
 };
 

@@ -78,6 +78,7 @@ TEST_P(CeDll, ExportsTheSevenItemsUnderTheArmNames) {
   EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
   EXPECT_EQ(image.ordinalBase, "1");
   EXPECT_EQ(image.exports, SevenExports(GetParam()));
+  EXPECT_EQ(SdkDefExports(GetParam()), image.exports);
 }
 
 TEST_P(CeDll, ImportsFromCoreDllByOrdinalOnlyTheCallsItMakes) {

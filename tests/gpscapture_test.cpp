@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -66,6 +67,76 @@ TEST(Gpscapture, EveryByteTheReceiverSentLandsInTheBlocksOnce) {
   EXPECT_EQ(captured, sent.substr(0, captured.size()));
   EXPECT_NE(output.find("block 4: "), std::string::npos) << output;
   EXPECT_NE(output.find(" 0 checksum failures"), std::string::npos) << output;
+  EXPECT_NE(output.find("simulated receiver, unpaced, on "), std::string::npos);
+  EXPECT_EQ(output.find("no valid NMEA sentence"), std::string::npos);
+
+  // A second run into the same folder would replace those blocks: only
+  // with --force.
+  const std::string again = kCapture + " --rate 0 --blocks 1 --quiet --keep " +
+                            dir.File("blocks") + " 2>&1";
+  output = RunCommand(again, &status);
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_NE(output.find("holds blocks already"), std::string::npos) << output;
+  output = RunCommand(again + " --force", &status);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(KeptBlocks(dir.File("blocks")).size(), 4u);
+}
+
+// A call runs to its end, so the run stops before a block that would end
+// past the limit: at 4800 baud, two one-second epochs in --seconds 2.5, not
+// a third that would end at 3 s.
+TEST(Gpscapture, SecondsStopsAtTheLimit) {
+  TempDir dir;
+  int status = -1;
+  auto start = Clock::now();
+  std::string output = RunCommand(kCapture + " --seconds 2 --quiet --keep " +
+                                      dir.File("b") + " 2>&1",
+                                  &status);
+  double took = SecondsSince(start);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("simulated receiver, at 4800 baud, on "),
+            std::string::npos);
+  EXPECT_EQ(KeptBlocks(dir.File("b")).size(), 2u) << output;
+  EXPECT_LT(took, 2.5) << output;
+}
+
+// gpscapture on the port of a gps-sim started with simArguments.
+std::string CaptureFromSim(const std::string &simArguments,
+                           const std::string &arguments) {
+  FILE *sim = popen((GPS_SIM " " + simArguments + " 2>/dev/null").c_str(), "r");
+  char port[256] = {};
+  if (sim == nullptr || fgets(port, sizeof port, sim) == nullptr) {
+    return "no gps-sim";
+  }
+  port[strcspn(port, "\n")] = 0;
+  std::string output =
+      RunCommand(kCapture + " --port " + port + " " + arguments + " 2>&1");
+  pclose(sim);
+  return output;
+}
+
+// Two recorded epochs come back a second apart, one block each; raw bytes
+// with no sentence in them are doubted once, after three blocks.
+TEST(Gpscapture, ReplaysKeepTheirEpochsAndGarbageIsDoubted) {
+  TempDir dir;
+  gpssim::Track track;
+  const std::string epoch1 = track.NextEpoch(), epoch2 = track.NextEpoch();
+  WriteWhole(dir.File("log.nmea"), epoch1 + epoch2);
+  CaptureFromSim("--replay " + dir.File("log.nmea"),
+                 "--blocks 2 --quiet --keep " + dir.File("b"));
+  EXPECT_EQ(ReadWhole(dir.File("b/block-000001.nmea")), epoch1);
+  EXPECT_EQ(ReadWhole(dir.File("b/block-000002.nmea")), epoch2);
+
+  std::string output =
+      CaptureFromSim("--pattern 20000 --rate 0",
+                     "--blocks 4 --quiet --out " + dir.File("raw.nmea"));
+  const std::string doubt = "gpscapture: 3 blocks and no valid NMEA sentence: "
+                            "is the receiver at 4800 baud?\n";
+  EXPECT_NE(output.find("block 3: 5000 bytes, 0 sentences"), std::string::npos)
+      << output;
+  size_t at = output.find(doubt);
+  EXPECT_NE(at, std::string::npos) << output;
+  EXPECT_EQ(output.find(doubt, at + 1), std::string::npos) << output;
 }
 
 std::string RunCapture(const std::string &arguments, int *status) {
@@ -121,6 +192,9 @@ TEST(Gpscapture, BadArgumentsAndOutputsAreRefusedUpFront) {
       {"--out a.nmea --keep b", "--out and --keep are alternatives"},
       {"--rate 7", "--rate needs a serial line speed from 50 to 921600"},
       {"--rate 9601", "not '9601'"},
+      {"--port /dev/null --rate 9600", "--rate paces the simulated receiver"},
+      {"--rate=4800 --port /dev/null", "with --port the line runs at 4800"},
+      {"--force", "--force goes with --keep"},
   };
   for (const auto &[arguments, message] : kUsage) {
     int status = -1;

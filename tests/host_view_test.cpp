@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,6 @@
 #include "test_support.h"
 
 namespace {
-
-using OpenCall = int (*)(const GPSWideChar *);
-using WriteCall = int (*)(const GPSWideChar *);
-using CloseCall = int (*)();
 
 std::set<std::string> Words(const std::string &command) {
   std::istringstream lines(RunCommand(command));
@@ -40,9 +37,9 @@ int WriteAndCloseBeforeOpenLeaveStandardInputAlone(const std::string &path) {
   if (library == nullptr) {
     return 11;
   }
-  auto gpsWrite = reinterpret_cast<WriteCall>(dlsym(library, "GPSWrite"));
-  auto gpsClose = reinterpret_cast<CloseCall>(dlsym(library, "GPSClose"));
-  auto gpsOpen = reinterpret_cast<OpenCall>(dlsym(library, "GPSOpen"));
+  auto gpsWrite = reinterpret_cast<GPSWriteProc>(dlsym(library, "GPSWrite"));
+  auto gpsClose = reinterpret_cast<GPSCloseProc>(dlsym(library, "GPSClose"));
+  auto gpsOpen = reinterpret_cast<GPSOpenProc>(dlsym(library, "GPSOpen"));
   if (gpsWrite == nullptr || gpsClose == nullptr || gpsOpen == nullptr) {
     return 12;
   }
@@ -95,6 +92,46 @@ TEST(HostView, NamedItemsBindByNameAtRunTime) {
                       : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+// Every warning pedantic and an error: C89 and C++98, as VS2005, VS2008 and
+// eVC 4 read it, for each Windows and CE architecture; today's C and C++
+// here. The calls' types take the calls, and the class copies without a
+// deprecation warning.
+TEST(HostView, TheHeaderReadsAsEachPlatformsCompilersReadIt) {
+  if (*HEADER_CLANG == '\0') {
+    GTEST_SKIP() << "skipped: no clang";
+  }
+  TempDir dir;
+  WriteWhole(dir.File("host.c"),
+             "#include \"TolvaneGPS.h\"\n"
+             "int Bind(void) {\n"
+             "  GPSOpenProc o = GPSOpen;\n"
+             "  GPSWriteProc w = GPSWrite;\n"
+             "  GPSCloseProc c = GPSClose;\n"
+             "  return o && w && c ? GPS_COMPLETION_CODE : 0;\n"
+             "}\n"
+             "#ifdef __cplusplus\n"
+             "void Copy(const CTolvaneGPS &a) { CTolvaneGPS b(a); b = a; }\n"
+             "#endif\n");
+  std::vector<std::string> cases = {"-xc -std=c11",
+                                    "-xc++ -std=c++17 -Wdeprecated-copy"};
+  std::istringstream architectures(MSVC_ARCHITECTURES);
+  for (std::string architecture; architectures >> architecture;) {
+    for (const char *old : {"-xc -std=c89", "-xc++ -std=c++98"}) {
+      cases.push_back("--target=" + architecture + "-pc-windows-msvc " + old);
+    }
+  }
+  EXPECT_GE(cases.size(), 10u);
+  for (const std::string &flags : cases) {
+    int status = -1;
+    std::string output = RunCommand(
+        std::string(HEADER_CLANG) +
+            " -fsyntax-only -Wall -Wextra -pedantic-errors -Werror " + flags +
+            " -I" TOLVANE_INCLUDE_DIR " " + dir.File("host.c") + " 2>&1",
+        &status);
+    EXPECT_EQ(status, 0) << flags << ": " << output;
+  }
 }
 
 #if TOLVANE_LIBC_ONLY

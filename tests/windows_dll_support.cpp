@@ -261,6 +261,20 @@ Exports SevenExports(const WindowsTarget &target) {
           {7, kVariableName}};
 }
 
+Exports SdkDefExports(const WindowsTarget &target) {
+  std::istringstream def(ReadWhole(std::string(WINDOWS_DIR "/") + target.name +
+                                   "/src/sdk/TolvaneGPS.def"));
+  Exports exports;
+  const std::regex line(R"(  (\S+) @(\d+)( DATA)?)");
+  std::smatch match;
+  for (std::string text; std::getline(def, text);) {
+    if (std::regex_match(text, match, line)) {
+      exports[std::stoi(match[2])] = match[1];
+    }
+  }
+  return exports;
+}
+
 testing::AssertionResult DllHost::Expect(const std::string &command,
                                          const std::string &answer) {
   std::string got = Ask(command);

@@ -61,6 +61,9 @@ void ExpectTheProjectsVersionResource(const PeImage &image);
 // members at 4 and 5.
 Exports SevenExports(const WindowsTarget &target);
 
+// The exports the SDK's module definition (TolvaneGPS.def) lists.
+Exports SdkDefExports(const WindowsTarget &target);
+
 // A host of dll_host.h, driven one command at a time.
 class DllHost : public ChildProcess {
 public:

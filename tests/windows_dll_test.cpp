@@ -41,6 +41,7 @@ TEST_P(WindowsDll, ExportsTheSevenItemsUnderThePlatformsOwnNames) {
   EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
   EXPECT_EQ(image.ordinalBase, "1");
   EXPECT_EQ(image.exports, SevenExports(GetParam()));
+  EXPECT_EQ(SdkDefExports(GetParam()), image.exports);
 }
 
 TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
@@ -54,20 +55,6 @@ TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
 
 TEST_P(WindowsDll, CarriesTheProjectsVersionResource) {
   ExpectTheProjectsVersionResource(ReadPe(DllOf(GetParam().name)));
-}
-
-// An MSVC linker looks every import up as __imp_<name>, with x86's leading
-// underscore on the C names only.
-TEST_P(WindowsDll, ItsMsvcImportLibraryOffersEveryExportUnderMsvcsName) {
-  std::string symbols =
-      RunCommand(LLVM_NM " " + TargetDir(GetParam()) + "/src/TolvaneGPS.lib");
-  const bool x86 = std::string(GetParam().name) == "i686";
-  for (const auto &[ordinal, name] : SevenExports(GetParam())) {
-    std::string imported =
-        "__imp_" + std::string(x86 && name[0] != '?' ? "_" : "") + name;
-    EXPECT_NE(symbols.find(" " + imported + "\n"), std::string::npos)
-        << imported << " (ordinal " << ordinal << ")";
-  }
 }
 
 // x64 and ARM64 walk the stack by .pdata: every function the DLL exports
@@ -93,6 +80,41 @@ TEST_P(WindowsDll, CarriesUnwindDataForEveryCallOn64BitTargets) {
 INSTANTIATE_TEST_SUITE_P(Desktop, WindowsDll,
                          testing::ValuesIn(kDesktopTargets),
                          [](const auto &info) { return info.param.name; });
+
+// The import library shipped beside each DLL that LLVM writes one for (the
+// desktop ones and Compact 2013's). An MSVC linker looks every import up as
+// __imp_<name>, with x86's leading underscore on the C names only.
+std::vector<WindowsTarget> TargetsWithImportLibraries() {
+  std::vector<WindowsTarget> targets;
+  for (const WindowsTarget &target : kWindowsTargets) {
+    if (*target.msvc != '\0') {
+      targets.push_back(target);
+    }
+  }
+  return targets;
+}
+
+class ImportLibrary : public testing::TestWithParam<WindowsTarget> {};
+
+TEST_P(ImportLibrary, OffersEveryExportUnderMsvcsName) {
+  std::string symbols =
+      RunCommand(LLVM_NM " " + TargetDir(GetParam()) + "/src/TolvaneGPS.lib");
+  const bool x86 = std::string(GetParam().name) == "i686";
+  for (const auto &[ordinal, name] : SevenExports(GetParam())) {
+    std::string imported =
+        "__imp_" + std::string(x86 && name[0] != '?' ? "_" : "") + name;
+    EXPECT_NE(symbols.find(" " + imported + "\n"), std::string::npos)
+        << imported << " (ordinal " << ordinal << ")";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, ImportLibrary,
+                         testing::ValuesIn(TargetsWithImportLibraries()),
+                         [](const auto &info) {
+                           std::string name = info.param.name;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 // A Windows host under Wine in the test's prefix, with COM7 mapped to the
 // receiver.

@@ -8,19 +8,31 @@
  * Build: cc -std=c11 host.c -o host -ldl (with TolvaneGPS.h on the include
  * path). */
 #include <dlfcn.h>
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <uchar.h>
 
 #include "TolvaneGPS.h"
 
-/* ASCII is enough for the example's names; the library takes any UTF-16. */
+/* The locale's multibyte text (UTF-8, as a rule) as UTF-16. Text that is
+ * not valid in the locale, or too long, becomes the empty name, which opens
+ * nothing, rather than another name. */
 static void Widen(const char *text, char16_t *wide, size_t units) {
-  size_t i = 0;
-  for (; text[i] != 0 && i + 1 < units; ++i) {
-    wide[i] = (char16_t)(unsigned char)text[i];
+  mbstate_t state = {0};
+  size_t left = strlen(text) + 1, used = 0;
+  for (size_t i = 0; i + 1 < units; ++i, text += used, left -= used) {
+    used = mbrtoc16(&wide[i], text, left, &state);
+    if (used == (size_t)-3) {
+      used = 0; /* the second half of a surrogate pair: no input taken */
+    } else if (used == 0) {
+      return; /* the terminator, stored */
+    } else if (used > left) {
+      break;
+    }
   }
-  wide[i] = 0;
+  wide[0] = 0;
 }
 
 int main(int argc, char **argv) {
@@ -28,14 +40,15 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: host PORT DIR BLOCKS\n");
     return 2;
   }
+  setlocale(LC_ALL, ""); /* the command line is in the locale's encoding */
   void *lib = dlopen("libTolvaneGPS.so.1", RTLD_NOW);
   if (lib == NULL) {
     fprintf(stderr, "%s\n", dlerror());
     return 1;
   }
-  int (*gps_open)(const char16_t *);
-  int (*gps_write)(const char16_t *);
-  int (*gps_close)(void);
+  GPSOpenProc gps_open;
+  GPSWriteProc gps_write;
+  GPSCloseProc gps_close;
   /* POSIX's way to turn dlsym's void * into a function pointer. */
   *(void **)&gps_open = dlsym(lib, "GPSOpen");
   *(void **)&gps_write = dlsym(lib, "GPSWrite");

@@ -11,9 +11,16 @@ import os
 import sys
 
 
+# The library's 16-bit units in this CPU's own byte order: utf-16-le would be
+# byte-swapped on a big-endian CPU (s390x), and plain "utf-16" adds a
+# byte-order mark. ctypes.c_wchar_p does not fit either: wchar_t is 32 bits
+# on Linux, so the names go as bytes through c_char_p.
+UTF16 = "utf-16-le" if sys.byteorder == "little" else "utf-16-be"
+
+
 def wide(text):
     """A zero-terminated UTF-16 string, as the library takes names."""
-    units = text.encode("utf-16-le") + b"\0\0"
+    units = text.encode(UTF16) + b"\0\0"
     return ctypes.create_string_buffer(units, len(units))
 
 

@@ -4,7 +4,9 @@
 # packages were unpacked into (an empty one: the packages installed on this
 # machine, as the autopkgtest runs it), then builds the three examples against it
 # (C with dlopen, C++ through the CMake package, Python with ctypes), every
-# warning an error, and runs each against gps-sim.
+# warning an error, and runs each against gps-sim, through a port name
+# beyond ASCII; then the README's own host, build line and script, as
+# printed.
 #
 #   check-examples.sh SOURCE_DIR BUILD_DIR|--root ROOT
 set -euo pipefail
@@ -18,6 +20,9 @@ if [ "$2" = --root ]; then
 else
   prefix=$scratch/prefix
   cmake --install "$2" --prefix "$prefix" > /dev/null
+  # Every file installed is in the manifest, the one written at install
+  # time too.
+  grep -q "^$prefix/.*/pkgconfig/TolvaneGPS.pc\$" "$2/install_manifest.txt"
 fi
 lib=$(dirname "$(find "$prefix"/lib* -name 'libTolvaneGPS.so.1' | head -n 1)")
 test -L "$lib/libTolvaneGPS.so" && test -L "$lib/libTolvaneGPS.so.1"
@@ -64,15 +69,37 @@ mkdir -p "$scratch/static" && chmod 700 "$scratch/static"
 "$scratch/static-host" "$sim" "$scratch/static"
 "$scratch/pkg-static-host" "$sim" "$scratch/static" > /dev/null
 
-# Each host against a simulated receiver: its first block holds data.
+# Each host against a simulated receiver, named through a link whose name
+# is not ASCII: its first block holds data.
+export LC_ALL=C.UTF-8
 for host in "$scratch/c-host" "$scratch/cpp/host" "$scratch/cpp-static/host" \
             "python3 $examples/python/host.py"; do
   mkdir -p "$scratch/out" && chmod 700 "$scratch/out"
   coproc SIM { exec "$sim" --epochs 1 --rate 0 2> /dev/null; }
   read -r port <&"${SIM[0]}"
-  answer=$($host "$port" "$scratch/out" 1)
+  ln -sfn "$port" "$scratch/gps-ä€😀"
+  answer=$($host "$scratch/gps-ä€😀" "$scratch/out" 1)
   wait "$SIM_PID" || true
   echo "$host: $answer"
   case "$answer" in "block 1: 0 bytes" | "") exit 1 ;; esac
 done
+# The README's host in C, its build line and its script, fenced blocks 1 to
+# 3 of "A host in C", run as they stand: the script ends with 0 and the last
+# capture holds whole sentences.
+readme_block() {
+  awk -v n="$1" '/^## / { inside = $0 == "## A host in C" }
+    inside && /^```/ { fenced = !fenced; seen += fenced; next }
+    inside && fenced && seen == n' "$source_dir/README.md"
+}
+readme=$scratch/readme && mkdir -m 700 "$readme"
+readme_block 1 > "$readme/host.c"
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I"$prefix/include" \
+  "$readme/host.c"
+(cd "$readme" && export PATH=$prefix/bin:$PATH \
+   PKG_CONFIG_PATH=$lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=${3:-} &&
+ bash -c "$(readme_block 2)" && bash -c "$(readme_block 3)")
+fix=$readme/fix.nmea
+[ "$(head -c 1 "$fix")" = '$' ] && [ "$(tail -c 2 "$fix" | od -An -c | tr -d ' ')" = '\r\n' ] &&
+  ! grep -qv '^\$' "$fix" || { echo "README host: fix.nmea is not whole sentences"; exit 1; }
+echo "README host: $(grep -c '' "$fix") sentences in the last capture"
 echo "examples: built against the install, the archive linked three ways, and captured from gps-sim"

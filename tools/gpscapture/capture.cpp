@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "command_line.h"
-#include "file_bytes.h"
 #include "constants.h"
+#include "file_bytes.h"
 #include "receiver/nmea.h"
 #include "utf16.h"
 
@@ -20,15 +20,8 @@ namespace {
 
 // A line that has had data is reported quiet once, after this long.
 constexpr double kQuietSeconds = 10;
-
-std::string CapturePath(const Settings &settings, long block) {
-  if (settings.keepDir.empty()) {
-    return settings.out;
-  }
-  char name[32];
-  std::snprintf(name, sizeof name, "/block-%06ld.nmea", block);
-  return settings.keepDir + name;
-}
+// Blocks with data but no valid sentence before the line's speed is doubted.
+constexpr long kBlocksBeforeDoubt = 3;
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
@@ -44,11 +37,9 @@ bool Load(const std::string &file, Library *library) {
                  dlerror());
     return false;
   }
-  library->open =
-      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSOpen"));
-  library->write =
-      reinterpret_cast<int (*)(const GPSWideChar *)>(dlsym(handle, "GPSWrite"));
-  library->close = reinterpret_cast<int (*)()>(dlsym(handle, "GPSClose"));
+  library->open = reinterpret_cast<GPSOpenProc>(dlsym(handle, "GPSOpen"));
+  library->write = reinterpret_cast<GPSWriteProc>(dlsym(handle, "GPSWrite"));
+  library->close = reinterpret_cast<GPSCloseProc>(dlsym(handle, "GPSClose"));
   if (!library->open || !library->write || !library->close) {
     std::fprintf(stderr, "gpscapture: %s lacks GPSOpen/GPSWrite/GPSClose\n",
                  file.c_str());
@@ -66,15 +57,21 @@ int Capture(const Library &library, const Settings &settings,
   auto lastData = start;
   bool quietSaid = false;
   long block = 0;
+  double lastCall = 0; // seconds the last GPSWrite took
   int status = kDone;
   while (stopSignal == 0 && (settings.blocks < 0 || block < settings.blocks)) {
-    if (settings.seconds >= 0 && SecondsSince(start) >= settings.seconds) {
+    // A call cannot be cut short: one expected to end past the limit is not
+    // begun.
+    if (settings.seconds >= 0 &&
+        SecondsSince(start) + lastCall > settings.seconds) {
       break;
     }
     // Removed first, so that an old file is never taken for a new block.
     std::string path = CapturePath(settings, block + 1);
     unlink(path.c_str());
+    const auto called = std::chrono::steady_clock::now();
     library.write(Utf16(path).c_str());
+    lastCall = SecondsSince(called);
     struct stat written;
     if (stat(path.c_str(), &written) != 0) {
       std::fprintf(stderr, "gpscapture: the library could not write %s\n",
@@ -130,6 +127,14 @@ int Capture(const Library &library, const Settings &settings,
             .c_str(),
         fixed ? reading.fixTime.c_str() : "-",
         fixed ? reading.position.c_str() : "-");
+    // Bytes but never a sentence: most often a receiver at another speed.
+    if (block == kBlocksBeforeDoubt &&
+        reading.sentences == reading.checksumFailures) {
+      std::fprintf(stderr,
+                   "gpscapture: %ld blocks and no valid NMEA sentence: is "
+                   "the receiver at 4800 baud?\n",
+                   block);
+    }
   }
   library.close();
   return stopSignal != 0 ? 128 + stopSignal : status;

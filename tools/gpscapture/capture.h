@@ -13,9 +13,9 @@ extern std::atomic<int> stopSignal;
 
 // The library's three calls, bound by name.
 struct Library {
-  int (*open)(const GPSWideChar *) = nullptr;
-  int (*write)(const GPSWideChar *) = nullptr;
-  int (*close)(void) = nullptr;
+  GPSOpenProc open = nullptr;
+  GPSWriteProc write = nullptr;
+  GPSCloseProc close = nullptr;
 };
 
 // False, with the reason printed, when the library or a call is missing.

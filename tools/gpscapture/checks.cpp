@@ -39,6 +39,13 @@ bool CheckOutput(const Settings &settings) {
       return OutputError("cannot write in " + dir + ": " +
                          std::strerror(errno));
     }
+    // Blocks of an earlier run would be replaced one by one, and those past
+    // this run's last left to pass for its own.
+    std::string first = CapturePath(settings, 1);
+    if (!settings.force && lstat(first.c_str(), &status) == 0) {
+      return OutputError(dir + " holds blocks already (" + first +
+                         "): give --force to replace them, or another folder");
+    }
     return true;
   }
   const std::string &out = settings.out;

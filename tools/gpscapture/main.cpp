@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -64,8 +65,11 @@ int main(int argc, char **argv) {
       gpssim::Emit(line.master(), options, receiverStop);
     }
   });
-  std::fprintf(stderr, "gpscapture: simulated receiver at %u baud on %s\n",
-               settings.baud, line.slavePath().c_str());
+  std::string pace = settings.baud == 0
+                         ? std::string("unpaced")
+                         : "at " + std::to_string(settings.baud) + " baud";
+  std::fprintf(stderr, "gpscapture: simulated receiver, %s, on %s\n",
+               pace.c_str(), line.slavePath().c_str());
   int status = Capture(library, settings, line.slavePath());
   receiverStop = true;
   receiver.join();

@@ -9,8 +9,9 @@
 #include "receiver/simulator.h"
 
 extern const char kUsage[] =
-    "usage: gpscapture [--port NAME] [--out PATH | --keep DIR] [--blocks N]\n"
-    "                  [--seconds S] [--rate BAUD] [--quiet] [--library FILE]\n"
+    "usage: gpscapture [--port NAME] [--out PATH | --keep DIR [--force]]\n"
+    "                  [--blocks N] [--seconds S] [--rate BAUD] [--quiet]\n"
+    "                  [--library FILE]\n"
     "       gpscapture --help | --version\n"
     "\n"
     "Captures what a GPS receiver sends through libTolvaneGPS: GPSOpen once,\n"
@@ -27,12 +28,17 @@ extern const char kUsage[] =
     "                  simulated receiver on a pseudo-terminal is used.\n"
     "  --out PATH      the capture file, replaced by every block\n"
     "                  (default: capture.nmea)\n"
-    "  --keep DIR      keep every block as DIR/block-000001.nmea and so on\n"
+    "  --keep DIR      keep every block as DIR/block-000001.nmea and so on;\n"
+    "                  a folder that holds block-000001.nmea already is\n"
+    "                  refused\n"
+    "  --force         with --keep, replace the block files already there\n"
     "  --blocks N      stop after N blocks with data\n"
-    "  --seconds S     stop after S seconds\n"
+    "  --seconds S     stop at S seconds: no block is begun that would end\n"
+    "                  later, going by how long the last one took\n"
     "  --rate BAUD     the simulated receiver's line speed (default 4800):\n"
     "                  a standard one from 50 to 921600; 0 sends as fast as\n"
-    "                  the port takes it\n"
+    "                  the port takes it. Not with --port: a real line runs\n"
+    "                  at the library's 4800\n"
     "  --quiet         do not copy the NMEA to stdout\n"
     "  --library FILE  the library to load (default: libTolvaneGPS.so.1, from\n"
     "                  where the loader searches); a name without a slash\n"
@@ -76,8 +82,17 @@ bool TakesValue(const std::string &flag) {
 
 } // namespace
 
+std::string CapturePath(const Settings &settings, long block) {
+  if (settings.keepDir.empty()) {
+    return settings.out;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "/block-%06ld.nmea", block);
+  return settings.keepDir + name;
+}
+
 bool ParseArguments(int argc, char **argv, Settings *settings) {
-  bool outGiven = false;
+  bool outGiven = false, rateGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
     if (flag == "--help" || flag == "-h") {
@@ -88,8 +103,8 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
       std::printf("gpscapture %s\n", TOLVANE_VERSION);
       std::exit(kDone);
     }
-    if (flag == "--quiet") {
-      settings->quiet = true;
+    if (flag == "--quiet" || flag == "--force") {
+      (flag == "--quiet" ? settings->quiet : settings->force) = true;
       continue;
     }
     if (flag.rfind("--", 0) != 0) {
@@ -145,6 +160,7 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
                           value + "'");
       }
       settings->baud = static_cast<unsigned>(count);
+      rateGiven = true;
     } else if (value.find('/') == std::string::npos &&
                access(value.c_str(), F_OK) == 0) {
       // dlopen searches the library path for a name without a slash; a
@@ -156,6 +172,13 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
   }
   if (outGiven && !settings->keepDir.empty()) {
     return UsageError("--out and --keep are alternatives: give one");
+  }
+  if (rateGiven && !settings->simulated) {
+    return UsageError("--rate paces the simulated receiver: with --port the "
+                      "line runs at 4800");
+  }
+  if (settings->force && settings->keepDir.empty()) {
+    return UsageError("--force goes with --keep");
   }
   if (settings->out.empty()) {
     return UsageError("--out needs a path");

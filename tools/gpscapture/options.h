@@ -22,10 +22,15 @@ struct Settings {
   double seconds = -1;
   unsigned baud = 4800;
   bool quiet = false;
+  bool force = false; // --keep replaces the block files already there
   std::string library = "libTolvaneGPS.so.1";
 };
 
 extern const char kUsage[];
+
+// Where block number block (from 1) goes: the --out file, or its own file in
+// the --keep folder.
+std::string CapturePath(const Settings &settings, long block);
 
 // Fills settings from the command line; prints the problem and returns false
 // on a usage error. --help and --version exit here.

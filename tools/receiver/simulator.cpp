@@ -111,11 +111,21 @@ void EmitEpochs(PacedLine &line, const Options &options) {
   }
 }
 
+// A receiver starts every epoch with the same sentence, so each line of the
+// log's first type begins the next second.
 void EmitReplay(PacedLine &line, const Options &options) {
   std::ifstream log(options.replayFile, std::ios::binary);
+  std::string first; // "$GPGGA": the type that begins an epoch
+  long epoch = 0;
   for (std::string text; std::getline(log, text);) {
     if (!text.empty() && text.back() == '\r') {
       text.pop_back();
+    }
+    std::string type = text.substr(0, text.find(','));
+    if (first.empty()) {
+      first = type;
+    } else if (type == first) {
+      line.WaitUntil(std::chrono::seconds(++epoch));
     }
     if (!line.Send(text + "\r\n")) {
       return;

@@ -6,6 +6,7 @@
 # The ARM EABI constructor returns this, as MSVC's ARM callers expect.
 set(TOLVANE_CONSTRUCTOR_SYMBOL _ZN11CTolvaneGPSC1Ev)
 configure_file(TolvaneGPS.def.in TolvaneGPS.def @ONLY)
+tolvane_sdk_def(${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def TOLVANE_SDK_DEF)
 
 add_executable(TolvaneGPS_elf ${TOLVANE_CORE_SOURCES} named_items.cpp
   dllmain.cpp platform/ce/port_steps.cpp platform/ce/coredll.cpp
@@ -54,7 +55,24 @@ add_custom_command(OUTPUT ${TOLVANE_DLL}
   COMMENT "Writing the ${TOLVANE_TARGET} PE image")
 add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
 
-# cmake --install: the SDK of this target, the DLL and the header. A CE host
-# binds the calls at run time (GetProcAddress), so no import library is made.
-install(FILES ${TOLVANE_DLL} DESTINATION .)
+# The import library, where LLVM writes one for the machine (ARMNT, for
+# Compact 2013): the record's MSVC names. For ARMV4 and ARMV4I, whose import
+# libraries nothing here writes or links, the developer's own
+# lib /def:TolvaneGPS.def makes it.
+set(TOLVANE_MSVC_LIB)
+if(TOLVANE_TARGET_MSVC)
+  list(GET TOLVANE_TARGET_MSVC 2 dlltool_machine)
+  find_program(LLVM_DLLTOOL NAMES llvm-dlltool-${TOLVANE_LLVM_VERSION} llvm-dlltool REQUIRED)
+  set(TOLVANE_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.lib)
+  add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
+    COMMAND ${LLVM_DLLTOOL} -m ${dlltool_machine} -d ${TOLVANE_SDK_DEF}
+            -l ${TOLVANE_MSVC_LIB}
+    DEPENDS ${TOLVANE_SDK_DEF})
+  add_custom_target(msvc_import_library ALL DEPENDS ${TOLVANE_MSVC_LIB})
+endif()
+
+# cmake --install: the SDK of this target, the DLL, the exports' module
+# definition, the import library where there is one, and the header.
+install(FILES ${TOLVANE_DLL} ${TOLVANE_SDK_DEF} ${TOLVANE_MSVC_LIB}
+        DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)

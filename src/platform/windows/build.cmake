@@ -9,6 +9,7 @@ list(GET TOLVANE_TARGET_MSVC 2 TOLVANE_DLLTOOL_MACHINE)
 set(TOLVANE_CONSTRUCTOR_SYMBOL TolvaneGPSConstructForMsvc)
 set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
 configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
+tolvane_sdk_def(${TOLVANE_DEF} TOLVANE_SDK_DEF)
 
 enable_language(RC)
 add_library(TolvaneGPS SHARED ${TOLVANE_CORE_SOURCES} named_items.cpp dllmain.cpp
@@ -44,9 +45,9 @@ add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
 add_custom_target(msvc_import_library ALL DEPENDS ${TOLVANE_MSVC_LIB})
 
 # cmake --install build/windows/<target>: the SDK of one target, the DLL,
-# the MSVC import library, the module definition and the header.
+# the MSVC import library, the exports' module definition and the header.
 install(TARGETS TolvaneGPS RUNTIME DESTINATION .)
-install(FILES ${TOLVANE_MSVC_LIB} ${TOLVANE_DEF} DESTINATION .)
+install(FILES ${TOLVANE_MSVC_LIB} ${TOLVANE_SDK_DEF} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
