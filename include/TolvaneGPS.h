@@ -34,6 +34,14 @@ typedef char16_t GPSWideChar;
 #define TOLVANEGPS_API __attribute__((visibility("default")))
 #endif
 
+/* cdecl on 32-bit x86, whatever a project's default (/Gz, /Gr); elsewhere
+ * there is one convention. */
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define TOLVANEGPS_CALL __cdecl
+#else
+#define TOLVANEGPS_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -44,20 +52,20 @@ enum { GPS_COMPLETION_CODE = 999 };
 /* Opens the receiver's port (for example u"/dev/ttyUSB0" or u"COM1") and sets
  * it to 4800 8N1, XON/XOFF both ways, DTR and RTS off. Closes a port that an
  * earlier GPSOpen left open. */
-TOLVANEGPS_API int GPSOpen(const GPSWideChar *portName);
+TOLVANEGPS_API int TOLVANEGPS_CALL GPSOpen(const GPSWideChar *portName);
 
 /* Reads one block of up to 5000 bytes from the port and makes exactly those
  * bytes the whole content of the file at filePath (created or emptied). */
-TOLVANEGPS_API int GPSWrite(const GPSWideChar *filePath);
+TOLVANEGPS_API int TOLVANEGPS_CALL GPSWrite(const GPSWideChar *filePath);
 
 /* Closes the port. Later calls touch nothing until the next GPSOpen. */
-TOLVANEGPS_API int GPSClose(void);
+TOLVANEGPS_API int TOLVANEGPS_CALL GPSClose(void);
 
 /* The three calls' types, for a host that binds them at run time:
  * (GPSOpenProc)GetProcAddress(dll, "GPSOpen"), or dlsym. */
-typedef int (*GPSOpenProc)(const GPSWideChar *portName);
-typedef int (*GPSWriteProc)(const GPSWideChar *filePath);
-typedef int (*GPSCloseProc)(void);
+typedef int(TOLVANEGPS_CALL *GPSOpenProc)(const GPSWideChar *portName);
+typedef int(TOLVANEGPS_CALL *GPSWriteProc)(const GPSWideChar *filePath);
+typedef int(TOLVANEGPS_CALL *GPSCloseProc)(void);
 
 #ifdef __cplusplus
 }
@@ -76,7 +84,7 @@ public:
 };
 
 /* Returns 42. */
-TOLVANEGPS_API int fnTolvaneGPS(void);
+TOLVANEGPS_API int TOLVANEGPS_CALL fnTolvaneGPS(void);
 
 /* 0 at load; the library never reads or writes it. */
 extern TOLVANEGPS_API int nTolvaneGPS;
