@@ -103,10 +103,11 @@ bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
 LinkChain ChainAt(const char *path) {
   LinkChain chain = {};
   char at[kPathBytes], target[kPathBytes];
-  if (strlen(path) >= sizeof at) {
+  const size_t length = strlen(path);
+  if (length >= sizeof at) {
     return chain;
   }
-  strcpy(at, path);
+  memcpy(at, path, length + 1);
   struct stat status;
   while (lstat(at, &status) == 0 && S_ISLNK(status.st_mode)) {
     if (chain.count == kChainLinks) {
