@@ -113,7 +113,7 @@ int main(int argc, char **argv) {
   if (!options.replayFile.empty() &&
       access(options.replayFile.c_str(), R_OK) != 0) {
     std::fprintf(stderr, "gps-sim: cannot read %s: %s\n",
-                 options.replayFile.c_str(), std::strerror(errno));
+                 options.replayFile.c_str(), ErrorText(errno).c_str());
     return kCannotOpen;
   }
   gpssim::PseudoTerminal line;
