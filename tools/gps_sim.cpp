@@ -96,8 +96,11 @@ int main(int argc, char **argv) {
     bool above0 = flag != "--seed";
     if (!ParseWhole(value, &number) || (above0 && number == 0) ||
         (flag != "--pattern" && number > 0xFFFFFFFFu)) {
+      // Built once, as the loop ends: the check sees only the loop.
+      // NOLINTBEGIN(performance-inefficient-string-concatenation)
       return UsageError(flag + " needs a whole number" +
                         (above0 ? " above 0" : "") + ", not '" + value + "'");
+      // NOLINTEND(performance-inefficient-string-concatenation)
     }
     if (flag == "--epochs") {
       options.epochs = static_cast<long>(number);

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "command_line.h"
-#include "file_bytes.h"
 #include "constants.h"
+#include "file_bytes.h"
 #include "receiver/nmea.h"
 #include "utf16.h"
 
@@ -118,7 +118,8 @@ int Capture(const Library &library, const Settings &settings,
       std::fflush(stdout);
     }
     gpssim::Reading before = reading;
-    unfinished = gpssim::ReadSentences(unfinished + bytes, &reading);
+    unfinished += bytes;
+    unfinished = gpssim::ReadSentences(unfinished, &reading);
     // A block without a fix of its own shows none, not the last one's.
     const bool fixed = reading.fixes > before.fixes;
     std::fprintf(

@@ -116,6 +116,7 @@ std::vector<uint8_t> ArmNtXdata(const Function &f) {
   const uint32_t header = (f.size / 2) | static_cast<uint32_t>(codes.size() / 4)
                                              << 28;
   std::vector<uint8_t> record;
+  record.reserve(4 + codes.size());
   for (int i = 0; i < 4; ++i) {
     record.push_back(static_cast<uint8_t>(header >> (8 * i)));
   }
