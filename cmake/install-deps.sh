@@ -36,7 +36,7 @@ packages=(cmake make g++)
   g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf)
 [ "$job" != test ] || packages+=(libgtest-dev libgmock-dev libbenchmark-dev
-  binutils pkgconf "libclang-rt-$llvm-dev"
+  binutils pkgconf "libclang-rt-$llvm-dev" "clang-tidy-$llvm"
   wine64 qemu-user g++-aarch64-linux-gnu g++-i686-linux-gnu
   dpkg-dev lintian groff-base strace
   qemu-system-x86 busybox-static python3

@@ -98,8 +98,11 @@ int main(int argc, char **argv) {
     bool above0 = flag != "--seed";
     if (!ParseWhole(value, &number) || (above0 && number == 0) ||
         (flag != "--pattern" && number > 0xFFFFFFFFu)) {
+      // Built once, as the loop ends: the check sees only the loop.
+      // NOLINTBEGIN(performance-inefficient-string-concatenation)
       return UsageError(flag + " needs a whole number" +
                         (above0 ? " above 0" : "") + ", not '" + value + "'");
+      // NOLINTEND(performance-inefficient-string-concatenation)
     }
     if (flag == "--epochs") {
       options.epochs = static_cast<long>(number);
@@ -115,7 +118,7 @@ int main(int argc, char **argv) {
   if (!options.replayFile.empty() &&
       access(options.replayFile.c_str(), R_OK) != 0) {
     std::fprintf(stderr, "gps-sim: cannot read %s: %s\n",
-                 options.replayFile.c_str(), std::strerror(errno));
+                 options.replayFile.c_str(), ErrorText(errno).c_str());
     return kCannotOpen;
   }
   gpssim::PseudoTerminal line;

@@ -22,8 +22,14 @@ typedef void *LPVOID;
 #define TRUE 1
 #define FALSE 0
 
+// A handle is an opaque word that nothing dereferences: all ones, or a
+// layer's table value. The one place an integer becomes one; a macro, not a
+// function, so that a handle at namespace scope stays constant-initialised.
+// NOLINTNEXTLINE(performance-no-int-to-ptr): no pointer is derived from it.
+#define HANDLE_FROM_VALUE(value) ((HANDLE)(uintptr_t)(value))
+
 // 0 means "no handle"; all ones is what a failed open returns.
-#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_HANDLE_VALUE HANDLE_FROM_VALUE(UINTPTR_MAX)
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u

@@ -115,7 +115,8 @@ int Capture(const Library &library, const Settings &settings,
       std::fflush(stdout);
     }
     gpssim::Reading before = reading;
-    unfinished = gpssim::ReadSentences(unfinished + bytes, &reading);
+    unfinished += bytes;
+    unfinished = gpssim::ReadSentences(unfinished, &reading);
     // A block without a fix of its own shows none, not the last one's.
     const bool fixed = reading.fixes > before.fixes;
     std::fprintf(

@@ -11,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "command_line.h"
 #include "file_bytes.h"
 #include "names.h"
 #include "utf16.h"
@@ -30,14 +31,13 @@ bool CheckOutput(const Settings &settings) {
     const std::string &dir = settings.keepDir;
     if (stat(dir.c_str(), &status) != 0 && mkdir(dir.c_str(), 0777) != 0) {
       return OutputError("cannot make the folder " + dir + ": " +
-                         std::strerror(errno));
+                         ErrorText(errno));
     }
     if (stat(dir.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
       return OutputError("--keep " + dir + " is not a folder");
     }
     if (access(dir.c_str(), W_OK | X_OK) != 0) {
-      return OutputError("cannot write in " + dir + ": " +
-                         std::strerror(errno));
+      return OutputError("cannot write in " + dir + ": " + ErrorText(errno));
     }
     // Blocks of an earlier run would be replaced one by one, and those past
     // this run's last left to pass for its own.
@@ -57,7 +57,7 @@ bool CheckOutput(const Settings &settings) {
     return OutputError("no folder " + dir + " for " + out);
   }
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    return OutputError("cannot write in " + dir + ": " + std::strerror(errno));
+    return OutputError("cannot write in " + dir + ": " + ErrorText(errno));
   }
   if (lstat(out.c_str(), &status) == 0) {
     if (!S_ISREG(status.st_mode)) {
@@ -137,7 +137,7 @@ bool CheckPort(const std::string &port) {
   struct stat status;
   if (stat(path.c_str(), &status) != 0) {
     return PortError(port, path,
-                     errno == ENOENT ? "no such device" : std::strerror(errno));
+                     errno == ENOENT ? "no such device" : ErrorText(errno));
   }
   if (S_ISDIR(status.st_mode)) {
     return PortError(port, path, "a directory, not a serial port");
@@ -159,7 +159,7 @@ bool CheckPort(const std::string &port) {
     return PortError(port, path,
                      errno == EACCES ? "permission denied (is this user in "
                                        "the dialout group?)"
-                                     : std::strerror(errno));
+                                     : ErrorText(errno));
   }
   bool terminal = isatty(fd) != 0;
   bool free = terminal && flock(fd, LOCK_EX | LOCK_NB) == 0;

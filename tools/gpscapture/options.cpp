@@ -95,6 +95,8 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
   bool outGiven = false, rateGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
+    // exit() only while parsing, before gpscapture starts its receiver thread.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     if (flag == "--help" || flag == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(kDone);
@@ -103,6 +105,7 @@ bool ParseArguments(int argc, char **argv, Settings *settings) {
       std::printf("gpscapture %s\n", TOLVANE_VERSION);
       std::exit(kDone);
     }
+    // NOLINTEND(concurrency-mt-unsafe)
     if (flag == "--quiet" || flag == "--force") {
       (flag == "--quiet" ? settings->quiet : settings->force) = true;
       continue;

@@ -34,9 +34,13 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string &message) {
+// The message in pieces, joined here: a failure inside a loop builds no
+// temporaries there.
+template <typename... Pieces> [[noreturn]] void Fail(const Pieces &...pieces) {
+  std::string message;
+  ((message += pieces), ...);
   std::fprintf(stderr, "pe_writer: %s\n", message.c_str());
-  std::exit(1);
+  std::exit(1); // NOLINT(concurrency-mt-unsafe): pe_writer has one thread
 }
 
 std::vector<uint8_t> ReadFile(const std::string &path) {
@@ -182,7 +186,7 @@ Definition ReadDefinition(const std::string &path, const Elf &elf,
       continue;
     }
     if (!(words >> ordinal) || ordinal.size() < 2 || ordinal[0] != '@') {
-      Fail("no @ordinal in " + path + ": " + line);
+      Fail("no @ordinal in ", path, ": ", line);
     }
     words >> data;
     size_t equals = first.find('=');
@@ -191,7 +195,7 @@ Definition ReadDefinition(const std::string &path, const Elf &elf,
         equals == std::string::npos ? name : first.substr(equals + 1);
     auto found = elf.symbols.find(symbol);
     if (found == elf.symbols.end()) {
-      Fail("no symbol " + symbol + " for the export " + name);
+      Fail("no symbol ", symbol, " for the export ", name);
     }
     definition.exports.push_back(
         {static_cast<uint16_t>(std::stoi(ordinal.substr(1))), name,
@@ -231,11 +235,12 @@ std::vector<pe::Function> Functions(const Elf &elf, uint32_t base) {
     std::string why;
     if (!pe::ReadProlog(bytes, isData, function.thumb, &function.prolog,
                         &why)) {
-      Fail("no unwind data can describe " + name + ": " + why);
+      Fail("no unwind data can describe ", name, ": ", why);
     }
     byAddress[function.rva] = function;
   }
   std::vector<pe::Function> functions;
+  functions.reserve(byAddress.size());
   for (const auto &[rva, function] : byAddress) {
     functions.push_back(function);
   }

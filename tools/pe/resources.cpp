@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "resources.h"
 
+#include <cstddef>
 #include <map>
 
 namespace pe {
@@ -54,8 +55,9 @@ bool ReadResFile(const std::vector<uint8_t> &file,
     resource.type = Get16(file, at + 10);
     resource.name = Get16(file, at + 14);
     resource.language = Get16(file, at + 22);
-    resource.data.assign(file.begin() + at + headerSize,
-                         file.begin() + at + headerSize + dataSize);
+    const auto data =
+        file.begin() + static_cast<std::ptrdiff_t>(at + headerSize);
+    resource.data.assign(data, data + static_cast<std::ptrdiff_t>(dataSize));
     if (resource.type != 0) { // the empty entry a .res file begins with
       resources->push_back(resource);
     }

@@ -72,8 +72,6 @@ Step DecodeThumb(uint16_t first, uint16_t second) {
     step.pops = static_cast<uint16_t>((first & 0xFF) | (first & 0x100) << 7);
   } else if ((first & 0xFF80) == 0xB080) {
     step.lowersSp = (first & 0x7Fu) * 4;
-  } else if ((first & 0xFF87) == 0x4685) {
-    step.otherSpWrite = true; // mov sp, rX
   } else if (step.length == 4 && first == 0xE92D) {
     step.pushes = second;
   } else if (step.length == 4 && first == 0xE8BD) {
@@ -81,12 +79,12 @@ Step DecodeThumb(uint16_t first, uint16_t second) {
   } else if (step.length == 4 && first == 0xF84D &&
              (second & 0x0FFF) == 0x0D04) {
     step.pushes = static_cast<uint16_t>(1u << (second >> 12));
-  } else if (step.length == 4 && (first & 0xFBEF) == 0xF1AD &&
-             (second & 0x0F00) == 0x0D00) {
-    step.otherSpWrite = true; // sub.w sp, sp, #imm
-  } else if (step.length == 4 && (first & 0xFBFF) == 0xF2AD &&
-             (second & 0x0F00) == 0x0D00) {
-    step.otherSpWrite = true; // subw sp, sp, #imm
+  } else if ((first & 0xFF87) == 0x4685 || // mov sp, rX (16-bit)
+             (step.length == 4 && (first & 0xFBEF) == 0xF1AD &&
+              (second & 0x0F00) == 0x0D00) || // sub.w sp, sp, #imm
+             (step.length == 4 && (first & 0xFBFF) == 0xF2AD &&
+              (second & 0x0F00) == 0x0D00)) { // subw sp, sp, #imm
+    step.otherSpWrite = true;
   }
   return step;
 }
@@ -116,6 +114,7 @@ std::vector<uint8_t> ArmNtXdata(const Function &f) {
   const uint32_t header = (f.size / 2) | static_cast<uint32_t>(codes.size() / 4)
                                              << 28;
   std::vector<uint8_t> record;
+  record.reserve(4 + codes.size());
   for (int i = 0; i < 4; ++i) {
     record.push_back(static_cast<uint8_t>(header >> (8 * i)));
   }

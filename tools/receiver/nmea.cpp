@@ -16,7 +16,9 @@ constexpr double kPi = 3.14159265358979323846;
 std::string Format(const char *format, ...)
     __attribute__((format(printf, 1, 2)));
 
-std::string Format(const char *format, ...) {
+// C varargs, so that the compiler checks each call against its format (the
+// attribute above); a parameter pack would lose that.
+std::string Format(const char *format, ...) { // NOLINT(cert-dcl50-cpp)
   char text[256];
   va_list arguments;
   va_start(arguments, format);
@@ -120,8 +122,10 @@ bool ChecksumMatches(const std::string &line) {
       star + 3 != text.size()) {
     return false;
   }
-  unsigned stated = 0;
-  if (std::sscanf(text.c_str() + star + 1, "%2X", &stated) != 1) {
+  const char *digits = text.c_str() + star + 1;
+  char *end = nullptr;
+  const unsigned long stated = std::strtoul(digits, &end, 16);
+  if (end != digits + 2) {
     return false;
   }
   return stated == Checksum(text.substr(1, star - 1));
@@ -141,7 +145,7 @@ int Track::Wander(int most) {
 
 std::string Track::NextEpoch() {
   // Epoch 0 is 2026-12-08 10:00:00 UTC.
-  long seconds = 10 * 3600 + epoch_++;
+  long seconds = 10L * 3600 + epoch_++;
   int hh = static_cast<int>(seconds / 3600 % 24);
   int mm = static_cast<int>(seconds / 60 % 60);
   int ss = static_cast<int>(seconds % 60);
@@ -166,8 +170,8 @@ std::string Track::NextEpoch() {
     std::string body = Format("GPGSV,3,%d,10", page + 1);
     for (int i = page * 4; i < page * 4 + 4 && i < 10; ++i) {
       body += Format(",%02d,%02d,%03d,%02d", kSatellites[i],
-                     static_cast<int>(10 + (i * 17 + epoch_ / 60) % 75),
-                     static_cast<int>((i * 37 + epoch_ / 30) % 360),
+                     static_cast<int>(10 + (i * 17L + epoch_ / 60) % 75),
+                     static_cast<int>((i * 37L + epoch_ / 30) % 360),
                      static_cast<int>(25 + Random() % 25));
     }
     epoch += Sentence(body);

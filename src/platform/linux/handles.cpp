@@ -66,7 +66,7 @@ HANDLE HandleFor(unsigned index) {
   // The low byte is index + 1: never 0, never all ones.
   uintptr_t value =
       (uintptr_t{table[index].generation} << kIndexBits) | (index + 1u);
-  return reinterpret_cast<HANDLE>(value);
+  return HANDLE_FROM_VALUE(value);
 }
 
 // Call with the lock held: the open entry a handle names, or null.

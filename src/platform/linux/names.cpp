@@ -72,7 +72,7 @@ bool PosixPathFromName(const WCHAR *name, char *out, size_t outSize) {
   if (port == 0 || outSize < sizeof "/dev/ttyS255") {
     return false;
   }
-  memcpy(out, "/dev/ttyS", 9);
+  memcpy(out, "/dev/ttyS", sizeof "/dev/ttyS"); // the digits go over the 0
   char *digit = out + 9;
   const unsigned n = port - 1;
   for (unsigned scale = n >= 100  ? 100

@@ -103,7 +103,7 @@ bool Differs(const LinkIdentity &a, const LinkIdentity &b) {
 LinkChain ChainAt(const char *path) {
   LinkChain chain = {};
   char at[kPathBytes], target[kPathBytes];
-  strcpy(at, path); // a name of kPathBytes at most, as every path here
+  memcpy(at, path, strlen(path) + 1); // every path here fits kPathBytes
   struct stat status;
   while (lstat(at, &status) == 0 && S_ISLNK(status.st_mode)) {
     if (chain.count == kChainLinks) {
