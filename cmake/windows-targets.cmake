@@ -83,3 +83,15 @@ tolvane_windows_target(ce-armv7
   ASSIGNMENT "??4CTolvaneGPS@@QAAAAV0@ABV0@@Z"
   IMPORTS COREDLL.dll MSVC thumbv7 arm arm
   UNWIND armnt RUNS arm/cortex-a8)
+
+# The table's MSVC architectures, each once and space-separated: the tests
+# read the header as Visual Studio's compiler for each.
+set(TOLVANE_MSVC_ARCHITECTURES)
+foreach(target ${TOLVANE_WINDOWS_TARGETS})
+  if(TOLVANE_WINDOWS_${target}_MSVC)
+    list(GET TOLVANE_WINDOWS_${target}_MSVC 0 architecture)
+    list(APPEND TOLVANE_MSVC_ARCHITECTURES ${architecture})
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES TOLVANE_MSVC_ARCHITECTURES)
+list(JOIN TOLVANE_MSVC_ARCHITECTURES " " TOLVANE_MSVC_ARCHITECTURES)

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The POSIX platform layer on its own: names, handles, exclusive ports, line
+// The Linux platform layer on its own: names, handles, exclusive ports, line
 // settings and time-outs, against real pseudo-terminals and files.
 #include <sys/stat.h>
 #include <unistd.h>
