@@ -95,9 +95,9 @@ for architecture in $foreign; do
 done
 # A mirror caught mid-sync fails an index or two: tried again, then what
 # the lists already hold, since the install says what is really missing.
-for try in 1 2 3; do
+for try in 1 2; do
   apt-get -o DPkg::Lock::Timeout=600 update -qq && break
-  [ $try -lt 3 ] && sleep 10 ||
+  [ $try -lt 2 ] && sleep 5 ||
     echo "apt-get update failed: installing from the lists there are" >&2
 done
 # Recommendations bring fonts, GTK and Mesa that nothing here uses.
