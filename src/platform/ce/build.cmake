@@ -61,14 +61,9 @@ add_custom_target(TolvaneGPS ALL DEPENDS ${TOLVANE_DLL})
 # lib /def:TolvaneGPS.def makes it.
 set(TOLVANE_MSVC_LIB)
 if(TOLVANE_TARGET_MSVC)
-  list(GET TOLVANE_TARGET_MSVC 2 dlltool_machine)
-  find_program(LLVM_DLLTOOL NAMES llvm-dlltool-${TOLVANE_LLVM_VERSION} llvm-dlltool REQUIRED)
   set(TOLVANE_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.lib)
-  add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
-    COMMAND ${LLVM_DLLTOOL} -m ${dlltool_machine} -d ${TOLVANE_SDK_DEF}
-            -l ${TOLVANE_MSVC_LIB}
-    DEPENDS ${TOLVANE_SDK_DEF})
-  add_custom_target(msvc_import_library ALL DEPENDS ${TOLVANE_MSVC_LIB})
+  tolvane_import_library(${TOLVANE_SDK_DEF} ${TOLVANE_MSVC_LIB}
+                         msvc_import_library)
 endif()
 
 # cmake --install: the SDK of this target, the DLL, the exports' module

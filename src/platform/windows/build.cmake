@@ -4,8 +4,6 @@
 # the import table names KERNEL32.dll and only the calls the core makes.
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
-# The import libraries name this machine.
-list(GET TOLVANE_TARGET_MSVC 2 TOLVANE_DLLTOOL_MACHINE)
 set(TOLVANE_CONSTRUCTOR_SYMBOL TolvaneGPSConstructForMsvc)
 set(TOLVANE_DEF ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.def)
 configure_file(TolvaneGPS.def.in ${TOLVANE_DEF} @ONLY)
@@ -33,16 +31,9 @@ target_compile_options(TolvaneGPS PRIVATE -fno-exceptions -fno-rtti
 target_link_options(TolvaneGPS PRIVATE -nostdlib -nostartfiles
   -Wl,-e,${TOLVANE_TARGET_ENTRY} -Wl,--no-insert-timestamp -s
   $<$<CXX_COMPILER_ID:GNU>:-Wl,--disable-auto-image-base>)
-# The import library an MSVC linker reads, made from the same module
-# definition as the export table: every export reachable as __imp_<name>,
-# the name MSVC looks up.
-find_program(LLVM_DLLTOOL NAMES llvm-dlltool-${TOLVANE_LLVM_VERSION} llvm-dlltool REQUIRED)
+# The import library, from the same module definition as the export table.
 set(TOLVANE_MSVC_LIB ${CMAKE_CURRENT_BINARY_DIR}/TolvaneGPS.lib)
-add_custom_command(OUTPUT ${TOLVANE_MSVC_LIB}
-  COMMAND ${LLVM_DLLTOOL} -m ${TOLVANE_DLLTOOL_MACHINE} -d ${TOLVANE_DEF}
-          -l ${TOLVANE_MSVC_LIB}
-  DEPENDS ${TOLVANE_DEF})
-add_custom_target(msvc_import_library ALL DEPENDS ${TOLVANE_MSVC_LIB})
+tolvane_import_library(${TOLVANE_DEF} ${TOLVANE_MSVC_LIB} msvc_import_library)
 
 # cmake --install build/windows/<target>: the SDK of one target, the DLL,
 # the MSVC import library, the exports' module definition and the header.
@@ -52,11 +43,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/TolvaneGPS.h DESTINATION include)
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   set(KERNEL32_LIB ${CMAKE_CURRENT_BINARY_DIR}/libkernel32.a)
-  add_custom_command(OUTPUT ${KERNEL32_LIB}
-    COMMAND ${LLVM_DLLTOOL} -m ${TOLVANE_DLLTOOL_MACHINE}
-            -d ${PROJECT_SOURCE_DIR}/cmake/kernel32.def -l ${KERNEL32_LIB}
-    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/kernel32.def)
-  add_custom_target(kernel32_import DEPENDS ${KERNEL32_LIB})
+  tolvane_import_library(${PROJECT_SOURCE_DIR}/cmake/kernel32.def
+                         ${KERNEL32_LIB} kernel32_import)
   add_dependencies(TolvaneGPS kernel32_import)
   target_link_libraries(TolvaneGPS PRIVATE ${KERNEL32_LIB})
 else()
