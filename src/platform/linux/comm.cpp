@@ -17,13 +17,6 @@
 
 namespace {
 
-constexpr tcflag_t kInputOff = IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK |
-                               ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IMAXBEL;
-constexpr tcflag_t kLocalOff =
-    ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP;
-constexpr tcflag_t kControlOff =
-    CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL;
-
 bool IsReceiverLine(const DCB &dcb) {
   return dcb.BaudRate == kReceiverBaud && dcb.ByteSize == kReceiverByteSize &&
          dcb.Parity == NOPARITY && dcb.StopBits == ONESTOPBIT &&
@@ -35,8 +28,8 @@ bool IsReceiverLine(const DCB &dcb) {
 
 // The terminal behind a handle, or -1.
 int TerminalOf(const HandleUse &use) {
-  return use.record() != nullptr && use.record()->isDevice ? use.record()->fd
-                                                           : -1;
+  const FileRecord *file = use.record();
+  return file != nullptr && S_ISCHR(file->node.st_mode) ? file->fd : -1;
 }
 
 } // namespace
@@ -63,12 +56,14 @@ BOOL SetCommState(HANDLE file, DCB *dcb) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  line.c_iflag = (line.c_iflag & ~kInputOff) | IXON | IXOFF;
-  line.c_oflag &= ~OPOST;
-  line.c_lflag &= ~kLocalOff;
-  line.c_cflag = (line.c_cflag & ~kControlOff) | CS8 | CLOCAL | CREAD;
-  line.c_cc[VMIN] = 1;
-  line.c_cc[VTIME] = 0;
+  // Raw, and clear of what cfmakeraw leaves: parity checks, odd parity, two
+  // stop bits, hardware flow, hang-up on close and job control.
+  cfmakeraw(&line);
+  line.c_iflag &= ~(IGNPAR | INPCK | IXANY | IMAXBEL);
+  line.c_iflag |= IXON | IXOFF;
+  line.c_lflag &= ~(ECHOE | ECHOK | NOFLSH | TOSTOP);
+  line.c_cflag &= ~(PARODD | CSTOPB | CRTSCTS | HUPCL);
+  line.c_cflag |= CLOCAL | CREAD;
   line.c_cc[VSTART] = kXonChar;
   line.c_cc[VSTOP] = kXoffChar;
   cfsetspeed(&line, B4800);

@@ -22,24 +22,16 @@ Entry table[kTableSize];
 pthread_mutex_t tableLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_once_t forkHandlersOnce = PTHREAD_ONCE_INIT;
 
-// Call with the lock held: drops a reference, and gives the descriptor to
-// close outside the lock when it was the last.
-bool Drop(Entry *entry, FileRecord *done) {
-  if (--entry->refs > 0) {
-    return false;
-  }
-  *done = entry->descriptor;
-  entry->closing = false;
-  return true;
-}
-
+// Drops a reference; the last closes the descriptor, outside the lock.
 void Release(Entry *entry) {
   FileRecord done;
   {
     LayerLock lock;
-    if (!Drop(entry, &done)) {
+    if (--entry->refs > 0) {
       return;
     }
+    done = entry->descriptor;
+    entry->closing = false;
   }
   CloseDescriptor(&done);
 }
@@ -51,13 +43,12 @@ void UnlockInParent() { pthread_mutex_unlock(&tableLock); }
 // entry that waited only for them is closed.
 void UnlockInChild() {
   for (Entry &entry : table) {
-    if (entry.refs > 0) {
-      entry.refs = 1;
-      FileRecord done;
-      if (entry.closing && Drop(&entry, &done)) {
-        CloseDescriptor(&done);
-      }
+    if (entry.refs > 0 && entry.closing) {
+      CloseDescriptor(&entry.descriptor);
+      entry.closing = false;
+      entry.refs = 0;
     }
+    entry.refs = entry.refs > 0 ? 1 : 0; // the open's own
   }
   pthread_mutex_unlock(&tableLock);
 }
@@ -79,17 +70,15 @@ Entry *EntryFor(HANDLE handle) {
   return &table[index];
 }
 
-void SetForkHandlers() {
-  pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
-}
-
 } // namespace
 
 // The fork handlers go in at the lock's first use (nothing runs at load),
 // and before anyone can hold it: a fork while it is held without them
 // would leave the child a lock no one releases.
 LayerLock::LayerLock() {
-  pthread_once(&forkHandlersOnce, SetForkHandlers);
+  pthread_once(&forkHandlersOnce, [] {
+    pthread_atfork(LockBeforeFork, UnlockInParent, UnlockInChild);
+  });
   pthread_mutex_lock(&tableLock);
 }
 
@@ -142,9 +131,10 @@ bool IsAnOpenPort(const struct stat &status) {
   for (const Entry &entry : table) {
     const FileRecord &port = entry.descriptor;
     if (entry.refs > 0 && port.isPort &&
-        ((port.device == status.st_dev && port.inode == status.st_ino) ||
-         (port.isDevice && S_ISCHR(status.st_mode) &&
-          port.node == status.st_rdev))) {
+        ((port.node.st_dev == status.st_dev &&
+          port.node.st_ino == status.st_ino) ||
+         (S_ISCHR(port.node.st_mode) && S_ISCHR(status.st_mode) &&
+          port.node.st_rdev == status.st_rdev))) {
       return true;
     }
   }

@@ -13,19 +13,18 @@
 // never inherited held across fork.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "platform.h"
 
 struct FileRecord {
   int fd;
-  bool isLine;   // not a regular file, whose end is no hang-up
-  bool isDevice; // a character device: output it cannot send is dropped
-  bool isPort;   // opened as a port: no capture file may be this node
-  bool locked;   // the flock and, on a serial device, TIOCEXCL to undo
+  struct stat node; // what fd is, as it was opened
+  bool isPort;      // opened as a port: no capture file may be this node
+  bool locked;      // the flock and, on a serial device, TIOCEXCL to undo
   bool ttyExclusive;
   pid_t holder; // the process that took them: only it gives them up
-  dev_t device, inode, node;
   // Shared with other threads' calls: under the lock.
   bool hungUp;
   COMMTIMEOUTS timeouts; // all zero at open, as on Windows

@@ -72,15 +72,13 @@ bool PosixPathFromName(const WCHAR *name, char *out, size_t outSize) {
   if (port == 0 || outSize < sizeof "/dev/ttyS255") {
     return false;
   }
-  memcpy(out, "/dev/ttyS", sizeof "/dev/ttyS"); // the digits go over the 0
-  char *digit = out + 9;
+  // "/dev/ttyS" and port - 1, written from its last digit.
   const unsigned n = port - 1;
-  for (unsigned scale = n >= 100  ? 100
-                        : n >= 10 ? 10
-                                  : 1;
-       scale > 0; scale /= 10) {
-    *digit++ = static_cast<char>('0' + n / scale % 10);
+  char *end = out + 10 + (n >= 10) + (n >= 100);
+  memcpy(out, "/dev/ttyS", sizeof "/dev/ttyS"); // its 0 under the digits
+  *end = 0;
+  for (unsigned rest = n; end-- > out + 9; rest /= 10) {
+    *end = static_cast<char>('0' + rest % 10);
   }
-  *digit = 0;
   return true;
 }

@@ -23,8 +23,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "files.h"
 #include "handles.h"
+#include "layer.h"
 #include "names.h"
 
 namespace {
@@ -34,33 +34,31 @@ constexpr unsigned kFirstPtyMajor = 136, kLastPtyMajor = 143;
 
 // Only a name that can never open changes what the core does.
 DWORD ErrorFor(int error) {
-  if (error == ENAMETOOLONG || error == ELOOP) {
-    return ERROR_INVALID_NAME;
-  }
-  return error == ENOENT || error == ENXIO || error == ENODEV ||
-                 error == ENOTDIR
-             ? ERROR_FILE_NOT_FOUND
-             : ERROR_ACCESS_DENIED;
+  const bool missing =
+      error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR;
+  return error == ENAMETOOLONG || error == ELOOP ? ERROR_INVALID_NAME
+         : missing                               ? ERROR_FILE_NOT_FOUND
+                                                 : ERROR_ACCESS_DENIED;
 }
 
-HANDLE Refuse(DWORD error) {
+// Closes fd, when there is one, and fails the open with error.
+HANDLE Refuse(DWORD error, int fd = -1) {
+  if (fd >= 0) {
+    close(fd);
+  }
   SetLastError(error);
   return INVALID_HANDLE_VALUE;
 }
 
-HANDLE CloseAndRefuse(int fd, DWORD error) {
-  close(fd);
-  return Refuse(error);
-}
-
-bool TakeExclusively(FileRecord *port, const struct stat &status) {
+bool TakeExclusively(FileRecord *port) {
   if (flock(port->fd, LOCK_EX | LOCK_NB) != 0) {
     return false;
   }
   port->locked = true;
   port->holder = getpid();
   // Where the device takes it: one that is no terminal has none to set.
-  port->ttyExclusive = S_ISCHR(status.st_mode) && !IsPseudoTerminal(status) &&
+  port->ttyExclusive = S_ISCHR(port->node.st_mode) &&
+                       !IsPseudoTerminal(port->node) &&
                        ioctl(port->fd, TIOCEXCL) == 0;
   return true;
 }
@@ -110,27 +108,21 @@ HANDLE OpenPath(const char *path, DWORD desiredAccess, DWORD shareMode,
   if (file.fd < 0) {
     return Refuse(ErrorFor(errno));
   }
-  struct stat status;
-  if (fstat(file.fd, &status) != 0) {
-    return CloseAndRefuse(file.fd, ERROR_GEN_FAILURE);
+  if (fstat(file.fd, &file.node) != 0) {
+    return Refuse(ERROR_GEN_FAILURE, file.fd);
   }
-  file.isLine = !S_ISREG(status.st_mode);
-  file.isDevice = S_ISCHR(status.st_mode);
   file.isPort = port;
-  file.device = status.st_dev;
-  file.inode = status.st_ino;
-  file.node = status.st_rdev;
   if (capture) {
     LayerLock lock;
-    if (IsAnOpenPort(status)) {
-      return CloseAndRefuse(file.fd, ERROR_ACCESS_DENIED);
+    if (IsAnOpenPort(file.node)) {
+      return Refuse(ERROR_ACCESS_DENIED, file.fd);
     }
   } else if (tcgetsid(file.fd) != -1) {
     // The caller's own terminal: a person types into it, no receiver.
-    return CloseAndRefuse(file.fd, ERROR_INVALID_NAME);
+    return Refuse(ERROR_INVALID_NAME, file.fd);
   }
-  if (port && shareMode == 0 && !TakeExclusively(&file, status)) {
-    return CloseAndRefuse(file.fd, ErrorFor(errno));
+  if (port && shareMode == 0 && !TakeExclusively(&file)) {
+    return Refuse(ErrorFor(errno), file.fd);
   }
   HANDLE handle = AdoptDescriptor(file);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -28,8 +28,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "files.h"
 #include "handles.h"
+#include "layer.h"
 #include "names.h"
 #include "port_steps.h"
 
@@ -111,18 +111,16 @@ LinkChain ChainAt(const char *path) {
       return chain;
     }
     chain.links[chain.count++] = IdentityOf(at);
-    ssize_t length = readlink(at, target, sizeof target - 1);
-    if (length <= 0) {
-      return chain;
-    }
-    target[length] = 0;
+    const ssize_t length = readlink(at, target, sizeof target);
     // A relative target is relative to the link's folder.
-    char *slash = strrchr(at, '/');
-    size_t folder = target[0] == '/' || slash == nullptr ? 0 : slash - at + 1;
-    if (folder + length >= sizeof at) {
+    const char *slash = strrchr(at, '/');
+    const size_t folder =
+        length > 0 && target[0] != '/' && slash != nullptr ? slash - at + 1 : 0;
+    if (length <= 0 || folder + length >= sizeof at) {
       return chain;
     }
-    memcpy(at + folder, target, length + 1);
+    memcpy(at + folder, target, length);
+    at[folder + length] = 0;
   }
   return chain;
 }
@@ -148,16 +146,12 @@ bool IsTheFoundTerminal(int found, const struct stat &node) {
 // path made absolute in out, or out empty when it does not fit.
 void Resolve(const char *path, char *out) {
   size_t used = 0;
-  if (path[0] != '/') {
-    if (getcwd(out, kPathBytes) == nullptr) {
-      out[0] = 0;
-      return;
-    }
+  if (path[0] != '/' && getcwd(out, kPathBytes) != nullptr) {
     used = strlen(out);
     out[used++] = '/'; // "//name" in the root folder: the same path
   }
   const size_t length = strlen(path);
-  if (used + length >= kPathBytes) {
+  if ((path[0] != '/' && used == 0) || used + length >= kPathBytes) {
     out[0] = 0;
     return;
   }
@@ -174,9 +168,11 @@ void LetGo(int foundPty, HANDLE port) {
   }
 }
 
-// Keeps port as the receiver's if its session still runs, closing whatever
-// it replaces, and notes the links that led to it; otherwise closes it.
-HANDLE Keep(HANDLE port, unsigned session, const LinkChain &chain) {
+// Opens the receiver's port, held alone, and keeps it if its session still
+// runs, closing whatever it replaces, with the links that led to it;
+// otherwise closes it.
+HANDLE OpenAndKeep(const char *path, unsigned session, const LinkChain &chain) {
+  HANDLE port = OpenPath(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
   if (port == INVALID_HANDLE_VALUE) {
     return port;
   }
@@ -215,11 +211,6 @@ void StartSession(ReceiverName *fresh) {
   LetGo(found, replaced);
 }
 
-// The receiver's port, held alone.
-HANDLE OpenForReceiver(const char *path) {
-  return OpenPath(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
-}
-
 HANDLE OpenAsNamed(const WCHAR *name) {
   char given[kPathBytes];
   if (!PosixPathFromName(name, given, sizeof given)) {
@@ -235,7 +226,7 @@ HANDLE OpenAsNamed(const WCHAR *name) {
     fresh.foundPty = 1 + AboveStandardStreams(open(path, O_PATH | O_CLOEXEC));
   }
   StartSession(&fresh);
-  return Keep(OpenForReceiver(path), fresh.session, fresh.chain);
+  return OpenAndKeep(path, fresh.session, fresh.chain);
 }
 
 HANDLE OpenAgain() {
@@ -252,7 +243,7 @@ HANDLE OpenAgain() {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  return Keep(OpenForReceiver(name.path), name.session, chain);
+  return OpenAndKeep(name.path, name.session, chain);
 }
 
 } // namespace

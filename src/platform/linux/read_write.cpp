@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "handles.h"
-#include "monotonic_clock.h"
+#include "layer.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ bool ReadUntil(const FileRecord &file, BYTE *buffer, DWORD wanted, DWORD *got,
     // belongs to this block.
     ssize_t n = read(file.fd, buffer + *got, wanted - *got);
     if (n == 0) {
-      return !file.isLine;
+      return S_ISREG(file.node.st_mode); // its end, or a hang-up
     }
     if (n < 0 && errno != EINTR && errno != EAGAIN) {
       return false;
@@ -75,32 +75,6 @@ bool ReadUntil(const FileRecord &file, BYTE *buffer, DWORD wanted, DWORD *got,
     }
   }
   return true;
-}
-
-BOOL ReadPort(FileRecord *port, BYTE *buffer, DWORD wanted, DWORD *got) {
-  COMMTIMEOUTS timeouts;
-  {
-    LayerLock lock;
-    timeouts = port->timeouts;
-    if (port->hungUp) {
-      SetLastError(ERROR_GEN_FAILURE);
-      return FALSE;
-    }
-  }
-  const int64_t totalMs =
-      int64_t{timeouts.ReadTotalTimeoutMultiplier} * wanted +
-      timeouts.ReadTotalTimeoutConstant;
-  const int64_t deadline = totalMs > 0 ? NowNs() + totalMs * 1000000 : kNever;
-  const int64_t quietGap = timeouts.ReadIntervalTimeout > 0
-                               ? int64_t{timeouts.ReadIntervalTimeout} * 1000000
-                               : kNever;
-  if (ReadUntil(*port, buffer, wanted, got, deadline, quietGap)) {
-    return TRUE;
-  }
-  LayerLock lock;
-  port->hungUp = true;
-  SetLastError(ERROR_GEN_FAILURE);
-  return FALSE;
 }
 
 // Waits in poll() while the descriptor is full, never past 2 s from the
@@ -146,12 +120,33 @@ BOOL ReadFile(HANDLE file, void *buffer, DWORD bytesToRead, DWORD *bytesRead,
               OVERLAPPED *) {
   *bytesRead = 0;
   HandleUse use(file);
-  if (use.record() == nullptr || buffer == nullptr) {
+  FileRecord *port = use.record();
+  if (port == nullptr || buffer == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return ReadPort(use.record(), static_cast<BYTE *>(buffer), bytesToRead,
-                  bytesRead);
+  COMMTIMEOUTS timeouts;
+  bool hungUp;
+  {
+    LayerLock lock;
+    timeouts = port->timeouts;
+    hungUp = port->hungUp;
+  }
+  const int64_t totalMs =
+      int64_t{timeouts.ReadTotalTimeoutMultiplier} * bytesToRead +
+      timeouts.ReadTotalTimeoutConstant;
+  const int64_t deadline = totalMs > 0 ? NowNs() + totalMs * 1000000 : kNever;
+  const int64_t quietGap = timeouts.ReadIntervalTimeout > 0
+                               ? int64_t{timeouts.ReadIntervalTimeout} * 1000000
+                               : kNever;
+  if (!hungUp && ReadUntil(*port, static_cast<BYTE *>(buffer), bytesToRead,
+                           bytesRead, deadline, quietGap)) {
+    return TRUE;
+  }
+  LayerLock lock;
+  port->hungUp = true;
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
 }
 
 BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
@@ -177,9 +172,7 @@ BOOL WriteFile(HANDLE file, const void *buffer, DWORD bytesToWrite,
                              bytesToWrite, written);
   if (!done) {
     const int error = errno;
-    if (descriptor->isDevice) {
-      tcflush(descriptor->fd, TCOFLUSH);
-    }
+    tcflush(descriptor->fd, TCOFLUSH); // a terminal drops what waits
     TakeOutRaised(error, pendingBefore);
     SetLastError(ERROR_GEN_FAILURE);
   }

@@ -4,16 +4,11 @@
 #include <poll.h>
 #include <time.h>
 
-#include "monotonic_clock.h"
-#include "platform.h"
-
-namespace {
+#include "layer.h"
 
 // Per thread, as on Windows. The TLS model is the build's choice: one that
 // needs no dynamic loader where the C library allows it.
-thread_local DWORD lastError;
-
-} // namespace
+static thread_local DWORD lastError;
 
 int64_t NowNs() {
   timespec now;
