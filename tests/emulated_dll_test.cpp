@@ -74,11 +74,7 @@ TEST_P(CeDll, CarriesUnwindDataForEveryFunction) {
 }
 
 TEST_P(CeDll, ExportsTheSevenItemsUnderTheArmNames) {
-  PeImage image = ReadPe(DllOf(GetParam().name));
-  EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
-  EXPECT_EQ(image.ordinalBase, "1");
-  EXPECT_EQ(image.exports, SevenExports(GetParam()));
-  EXPECT_EQ(SdkDefExports(GetParam()), image.exports);
+  ExpectTheSevenExports(GetParam());
 }
 
 TEST_P(CeDll, ImportsFromCoreDllByOrdinalOnlyTheCallsItMakes) {

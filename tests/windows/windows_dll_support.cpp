@@ -261,18 +261,22 @@ Exports SevenExports(const WindowsTarget &target) {
           {7, kVariableName}};
 }
 
-Exports SdkDefExports(const WindowsTarget &target) {
+void ExpectTheSevenExports(const WindowsTarget &target) {
+  PeImage image = ReadPe(DllOf(target.name));
+  EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
+  EXPECT_EQ(image.ordinalBase, "1");
+  EXPECT_EQ(image.exports, SevenExports(target));
   std::istringstream def(ReadWhole(std::string(WINDOWS_DIR "/") + target.name +
                                    "/src/sdk/TolvaneGPS.def"));
-  Exports exports;
+  Exports listed;
   const std::regex line(R"(  (\S+) @(\d+)( DATA)?)");
   std::smatch match;
   for (std::string text; std::getline(def, text);) {
     if (std::regex_match(text, match, line)) {
-      exports[std::stoi(match[2])] = match[1];
+      listed[std::stoi(match[2])] = match[1];
     }
   }
-  return exports;
+  EXPECT_EQ(listed, image.exports);
 }
 
 testing::AssertionResult DllHost::Expect(const std::string &command,

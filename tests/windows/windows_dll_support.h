@@ -61,8 +61,9 @@ void ExpectTheProjectsVersionResource(const PeImage &image);
 // members at 4 and 5.
 Exports SevenExports(const WindowsTarget &target);
 
-// The exports the SDK's module definition (TolvaneGPS.def) lists.
-Exports SdkDefExports(const WindowsTarget &target);
+// The DLL's export table: TolvaneGPS.dll's seven exports from ordinal 1,
+// and the same in the SDK's module definition (TolvaneGPS.def).
+void ExpectTheSevenExports(const WindowsTarget &target);
 
 // A host of dll_host.h, driven one command at a time.
 class DllHost : public ChildProcess {

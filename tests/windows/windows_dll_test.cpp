@@ -37,11 +37,7 @@ TEST_P(WindowsDll, IsASmallRelocatableImageForItsMachine) {
 }
 
 TEST_P(WindowsDll, ExportsTheSevenItemsUnderThePlatformsOwnNames) {
-  PeImage image = ReadPe(DllOf(GetParam().name));
-  EXPECT_EQ(image.dllName, "TolvaneGPS.dll");
-  EXPECT_EQ(image.ordinalBase, "1");
-  EXPECT_EQ(image.exports, SevenExports(GetParam()));
-  EXPECT_EQ(SdkDefExports(GetParam()), image.exports);
+  ExpectTheSevenExports(GetParam());
 }
 
 TEST_P(WindowsDll, ImportsByNameOnlyTheKernel32CallsItMakes) {
